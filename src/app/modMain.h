@@ -1,0 +1,46 @@
+// Start-up and exit of the program, its program-wide stores, and small text helpers.
+#pragma once
+
+#include "store/clsLog.h"
+#include "store/clsSettings.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quenloft {
+
+// Program-wide objects; they live until the program ends.
+extern clsSettings gSettings;
+extern clsSettings gStatistics;
+extern clsLog gLog;
+
+// File names of the stores and the log inside the data folder.
+inline constexpr std::string_view SettingsFileName = "/HTTP-Settings.dat";
+inline constexpr std::string_view StatisticsFileName = "/HTTP-Statistic.dat";
+inline constexpr std::string_view LogFileName = "/Log.dat";
+
+// The folder that holds the stores and the log (the program folder unless changed).
+const std::string& DataFolder();
+void SetDataFolder(std::string folder);
+
+// Start-up: loads both stores from the data folder and names the log file, then runs
+// `showMainWindow` (which shows the main window in its stopped state).
+void Main(const std::function<void()>& showMainWindow = {});
+// Exit: saves both stores to the data folder, then runs `unloadForms`. A store that
+// cannot be written is reported as an Error after `unloadForms` has run.
+void ExitProgram(const std::function<void()>& unloadForms = {});
+
+// Text after the last "." of FileName; the whole name when it has none.
+std::string GetExtension(std::string_view fileName);
+// FileName up to and including its last "/"; empty when it has none.
+std::string GetFolder(std::string_view fileName);
+// The first p - skip characters of text, p being the 1-based position of the last `find`
+// lying wholly within the first `start` characters (-1: the whole text). Fails with 5
+// for start 0 (or below -1) and for a skip greater than p.
+std::string LeftOfLast(std::string_view text, std::string_view find, int32_t start, int32_t skip);
+// Text itself, or its first maxLength - 3 characters and "..." when it is longer.
+std::string ShortenText(std::string_view text, int32_t maxLength);
+
+} // namespace quenloft

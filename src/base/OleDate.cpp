@@ -1,0 +1,54 @@
+#include "base/OleDate.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace quenloft {
+
+namespace {
+
+constexpr std::chrono::sys_days OleEpoch = std::chrono::sys_days{std::chrono::year{1899} / 12 / 30};
+
+} // namespace
+
+double OleDateFromTime(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    using namespace std::chrono;
+    sys_days day{year{local.tm_year + 1900} / month(static_cast<unsigned>(local.tm_mon + 1)) /
+                 static_cast<unsigned>(local.tm_mday)};
+    double days = static_cast<double>((day - OleEpoch).count());
+    double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
+    return days + seconds / 86400.0;
+}
+
+double OleNow() {
+    return OleDateFromTime(std::time(nullptr));
+}
+
+std::string OleDateText(double date) {
+    if (!std::isfinite(date) || std::fabs(date) > 2958465.0) { // beyond 9999-12-31
+        return {};
+    }
+    double whole = std::floor(date);
+    long seconds = std::lround((date - whole) * 86400.0);
+    if (seconds >= 86400) {
+        whole += 1;
+        seconds -= 86400;
+    }
+    using namespace std::chrono;
+    year_month_day ymd{OleEpoch + days{static_cast<long>(whole)}};
+    std::tm tm{};
+    tm.tm_year = static_cast<int>(ymd.year()) - 1900;
+    tm.tm_mon = static_cast<int>(static_cast<unsigned>(ymd.month())) - 1;
+    tm.tm_mday = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    tm.tm_hour = static_cast<int>(seconds / 3600);
+    tm.tm_min = static_cast<int>(seconds / 60 % 60);
+    tm.tm_sec = static_cast<int>(seconds % 60);
+    const char* format = whole == 0 ? "%X" : seconds == 0 ? "%x" : "%x %X";
+    char buf[128];
+    size_t n = std::strftime(buf, sizeof buf, format, &tm);
+    return std::string(buf, n);
+}
+
+} // namespace quenloft

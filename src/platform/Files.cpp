@@ -1,0 +1,169 @@
+#include "platform/Files.h"
+
+#include "base/Error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace quenloft::files {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+std::string BaseName(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Opens a regular file; O_NONBLOCK keeps a pipe swapped in from blocking the one thread.
+int OpenRegular(const std::string& path, int flags, const std::string& source) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        RaiseFileError(errno, source);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        RaiseFileError(EISDIR, source);
+    }
+    return fd;
+}
+
+void WriteFully(int fd, std::string_view bytes, const std::string& source) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            RaiseFileError(errno, source);
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+} // namespace
+
+void RaiseFileError(int err, const std::string& source) {
+    switch (err) {
+    case ENOENT:
+        throw Error(53, "File not found", source);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        throw Error(70, "Permission denied", source);
+    case ENOTDIR:
+        throw Error(76, "Path not found", source);
+    case ENOSPC:
+    case EDQUOT:
+        throw Error(61, "Disk full", source);
+    default:
+        throw Error(75, "Path/File access error", source);
+    }
+}
+
+bool IsHiddenName(std::string_view name) {
+    return !name.empty() && name.front() == '.';
+}
+
+bool FileExists(const std::string& path) {
+    if (path.empty() || path.back() == '/' || IsHiddenName(BaseName(path))) {
+        return false;
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void DeleteFile(const std::string& path, const std::string& source) {
+    if (::unlink(path.c_str()) != 0) {
+        RaiseFileError(errno, source);
+    }
+}
+
+std::string ReadAll(const std::string& path, const std::string& source) {
+    Descriptor fd(OpenRegular(path, O_RDONLY, source));
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            RaiseFileError(errno, source);
+        }
+        if (n == 0) {
+            return out;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+void WriteAll(const std::string& path, std::string_view bytes, const std::string& source) {
+    Descriptor fd(OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC, source));
+    WriteFully(fd.Get(), bytes, source);
+}
+
+void AppendBytes(const std::string& path, std::string_view bytes, const std::string& source) {
+    Descriptor fd(OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND, source));
+    WriteFully(fd.Get(), bytes, source);
+}
+
+void AppendLine(const std::string& path, std::string_view text, const std::string& source) {
+    std::string line;
+    line.reserve(text.size() + 2);
+    line.append(text).append("\r\n");
+    AppendBytes(path, line, source);
+}
+
+void ReplaceAtomically(const std::string& path, std::string_view bytes, const std::string& source) {
+    std::string temporary = path + ".tmp";
+    {
+        Descriptor fd(OpenRegular(temporary, O_WRONLY | O_CREAT | O_TRUNC, source));
+        WriteFully(fd.Get(), bytes, source);
+        if (::fsync(fd.Get()) != 0) {
+            int err = errno;
+            ::unlink(temporary.c_str());
+            RaiseFileError(err, source);
+        }
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temporary.c_str());
+        RaiseFileError(err, source);
+    }
+}
+
+void CreateFolders(const std::string& path) {
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (!partial.empty()) {
+            ::mkdir(partial.c_str(), 0755);
+        }
+    }
+}
+
+} // namespace quenloft::files

@@ -1,0 +1,44 @@
+#include "store/clsLog.h"
+
+#include "platform/Files.h"
+
+namespace quenloft {
+
+namespace {
+
+// Control bytes would let a client end a line early and forge the next one.
+std::string EscapeControlBytes(std::string_view text) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto b = static_cast<unsigned char>(c);
+        if (b < 32 || b == 127) {
+            out += "\\x";
+            out += Hex[b >> 4];
+            out += Hex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+void clsLog::AddString(std::string_view text) const {
+    files::AppendLine(fileName_, EscapeControlBytes(text), "clsLog.AddString");
+}
+
+void clsLog::ClearLog() const {
+    if (files::FileExists(fileName_)) {
+        files::DeleteFile(fileName_, "clsLog.ClearLog");
+    }
+}
+
+std::string clsLog::ReadFile() const {
+    files::AppendBytes(fileName_, {}, "clsLog.ReadFile"); // creates a missing file
+    return files::ReadAll(fileName_, "clsLog.ReadFile");
+}
+
+} // namespace quenloft

@@ -1,0 +1,26 @@
+// The request log: one text line per request, appended to one file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quenloft {
+
+class clsLog {
+public:
+    const std::string& FileName() const { return fileName_; }
+    void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
+
+    // Appends the text and CR LF; control bytes are written as \xNN so that a client
+    // cannot forge lines. Fails with an Error when the file cannot be written.
+    void AddString(std::string_view text) const;
+    // Deletes the file if it exists.
+    void ClearLog() const;
+    // The whole file; a missing file is created empty.
+    std::string ReadFile() const;
+
+private:
+    std::string fileName_;
+};
+
+} // namespace quenloft

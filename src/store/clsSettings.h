@@ -1,0 +1,48 @@
+// A small store of named values, looked up by name without regard to case, saved to
+// and loaded from a file in one piece. It holds both the settings and the statistics.
+#pragma once
+
+#include "base/Variant.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quenloft {
+
+class clsSettings {
+public:
+    // Index is a name (text) or a numeric position.
+    Variant VariableValue(const Variant& index, const std::optional<Variant>& fallback = {}) const;
+    void SetVariableValue(const Variant& index, const Variant& newValue);
+    Variant VariableName(const Variant& index) const;
+    void SetVariableName(const Variant& index, const Variant& newValue);
+    int32_t FindIndex(const Variant& index) const;
+    // Adds `value` to the variable; an absent variable is created with `value`.
+    void IncreseVariable(const Variant& index, const Variant& value);
+    // Appends a variable; 0, or -1 when the name is empty or numeric.
+    int32_t CreateVariable(const std::string& name, const Variant& value);
+    void DestroyVariable(const Variant& index);
+    // Saves atomically; a failure of the file system is raised as an Error.
+    void SaveData(const std::string& file) const;
+    // Replaces the store with the file's contents when the file exists. A malformed
+    // file loads as an empty store and is kept beside as "<file>.bad".
+    void LoadData(const std::string& file);
+
+    int32_t VariableCount() const { return static_cast<int32_t>(variables_.size()); }
+
+    // The store's file image, and the store read back from one; Decode throws an
+    // Error for a malformed image.
+    std::string Encode() const;
+    static clsSettings Decode(std::string_view bytes);
+
+private:
+    struct VariableEntry {
+        std::string Name;
+        Variant Value;
+    };
+    std::vector<VariableEntry> variables_;
+};
+
+} // namespace quenloft
