@@ -12,8 +12,6 @@ namespace quenloft {
 
 namespace {
 
-constexpr uint16_t ArrayTag = static_cast<uint16_t>(VarType::Array);
-constexpr uint16_t ByteArrayTag = static_cast<uint16_t>(VarType::ByteArray);
 // A length of 0xFFFF announces a 32-bit length: texts longer than 65534 bytes keep
 // every byte instead of being cut.
 constexpr uint16_t LongLengthMark = 0xFFFF;
@@ -281,6 +279,9 @@ std::string clsSettings::Encode() const {
 
 clsSettings clsSettings::Decode(std::string_view bytes) {
     Reader reader(bytes);
+    if (reader.AtEnd()) {
+        return clsSettings(); // an empty file holds no variables
+    }
     int32_t count = reader.Get<int32_t>();
     // Records missing at the end of a short file load empty; a count beyond what the
     // file's length could ever justify is malformed.

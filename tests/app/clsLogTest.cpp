@@ -1,0 +1,51 @@
+// The request log on a real file.
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "base/Error.h"
+#include "store/clsLog.h"
+#include "support/TempFolder.h"
+
+using quenloft::clsLog;
+using quenloft::testing::TempFolder;
+
+namespace {
+
+TEST(Log, AppendsOneLinePerCallInOrder) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "Log.dat");
+    log.AddString("first");
+    EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), "first\r\n");
+    log.AddString("second");
+    EXPECT_EQ(log.ReadFile(), "first\r\nsecond\r\n");
+}
+
+TEST(Log, ControlBytesCannotForgeALine) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "Log.dat");
+    log.AddString(std::string("GET /a\r\n01.01.2000 forged\x7f") + std::string(1, 0));
+    EXPECT_EQ(log.ReadFile(), "GET /a\\x0D\\x0A01.01.2000 forged\\x7F\\x00\r\n");
+}
+
+TEST(Log, ReadAndClearOnAMissingFile) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "Log.dat");
+    log.ClearLog();
+    EXPECT_EQ(log.ReadFile(), "");
+    EXPECT_TRUE(std::filesystem::exists(dir / "Log.dat"));
+    log.AddString("x");
+    log.ClearLog();
+    EXPECT_FALSE(std::filesystem::exists(dir / "Log.dat"));
+}
+
+TEST(Log, UnwritablePlaceIsReported) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "missing-folder/Log.dat");
+    EXPECT_THROW(log.AddString("x"), quenloft::Error);
+}
+
+} // namespace

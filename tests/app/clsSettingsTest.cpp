@@ -1,0 +1,188 @@
+// The variable store: lookups, counters, and its file format on real files.
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "base/Error.h"
+#include "store/clsSettings.h"
+#include "support/TempFolder.h"
+
+using quenloft::clsSettings;
+using quenloft::Variant;
+using quenloft::VarType;
+using quenloft::testing::TempFolder;
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) {
+        out += static_cast<char>(v);
+    }
+    return out;
+}
+
+TEST(StoreLookup, NamesIgnoreCaseAndPositionsWin) {
+    clsSettings store;
+    store.SetVariableValue("ServerPort", "8080");
+    EXPECT_EQ(store.VariableValue("serverport").ToText(), "8080");
+    EXPECT_EQ(store.VariableValue(int32_t{0}).ToText(), "8080");
+    EXPECT_EQ(store.VariableValue("0").ToText(), "8080");
+    EXPECT_EQ(store.FindIndex("1"), -1);
+    EXPECT_EQ(store.VariableName(int32_t{0}).ToText(), "ServerPort");
+}
+
+TEST(StoreLookup, AbsentKeysReadAsDefaultWithoutCreatingThem) {
+    clsSettings store;
+    EXPECT_TRUE(store.VariableValue("IndexPath").IsEmpty());
+    EXPECT_EQ(store.VariableValue("ServerPort", Variant(int16_t{80})).ToLong(), 80);
+    EXPECT_EQ(store.VariableCount(), 0);
+}
+
+TEST(StoreLookup, EmptyOrNumericNamesAreRefused) {
+    clsSettings store;
+    store.SetVariableValue("", "x");
+    store.SetVariableValue("42", "x");
+    EXPECT_EQ(store.CreateVariable("1.5", Variant()), -1);
+    EXPECT_EQ(store.VariableCount(), 0);
+
+    for (int i = 0; i < 43; ++i) {
+        store.SetVariableValue("k" + std::to_string(i), Variant(int32_t{i}));
+    }
+    store.SetVariableValue("42", "overwritten");
+    EXPECT_EQ(store.VariableValue("k42").ToText(), "overwritten");
+    EXPECT_EQ(store.VariableCount(), 43);
+}
+
+TEST(StoreLookup, DestroyKeepsOrder) {
+    clsSettings store;
+    store.SetVariableValue("a", "1");
+    store.SetVariableValue("b", "2");
+    store.SetVariableValue("c", "3");
+    store.DestroyVariable("a");
+    EXPECT_EQ(store.VariableName(int32_t{0}).ToText(), "b");
+    EXPECT_EQ(store.VariableName(int32_t{1}).ToText(), "c");
+    store.DestroyVariable("missing");
+    EXPECT_EQ(store.VariableCount(), 2);
+}
+
+TEST(StoreCounters, AbsentCounterStartsFromFirstIncrease) {
+    clsSettings store;
+    store.IncreseVariable("RequestsOK", Variant(int16_t{1}));
+    store.IncreseVariable("RequestsOK", Variant(int16_t{1}));
+    EXPECT_EQ(store.VariableValue("RequestsOK").RawInteger(), 2);
+    EXPECT_EQ(store.VariableValue("RequestsOK").Type(), VarType::Integer);
+}
+
+TEST(StoreCounters, WidenAsTheyGrowAndAreWrittenWithTheWiderTag) {
+    clsSettings store;
+    store.SetVariableValue("a", Variant(int16_t{32767}));
+    store.IncreseVariable("a", Variant(int16_t{1}));
+    store.SetVariableValue("b", Variant(int32_t{2147483647}));
+    store.IncreseVariable("b", Variant(int16_t{1024}));
+    std::string image = store.Encode();
+    // count, then "a": name length 1, 'a', tag 3, 32768
+    EXPECT_EQ(image.substr(0, 13), Bytes({1 + 1, 0, 0, 0, 1, 0, 'a', 3, 0, 0, 0x80, 0, 0}));
+    EXPECT_EQ(image.substr(13, 5), Bytes({1, 0, 'b', 5, 0}));
+    EXPECT_EQ(clsSettings::Decode(image).VariableValue("b").RawFloat(), 2147484671.0);
+}
+
+TEST(StoreFile, ExactBytesOfAStoreAndOfAnEmptyStore) {
+    TempFolder dir;
+    clsSettings store;
+    store.SetVariableValue("ServerPort", "8080");
+    store.SaveData(dir / "s.dat");
+    EXPECT_EQ(TempFolder::Read(dir / "s.dat"),
+              Bytes({1, 0, 0, 0, 10, 0}) + "ServerPort" + Bytes({8, 0, 4, 0}) + "8080");
+
+    clsSettings().SaveData(dir / "empty.dat");
+    EXPECT_EQ(TempFolder::Read(dir / "empty.dat"), Bytes({0, 0, 0, 0}));
+    clsSettings loaded;
+    loaded.SetVariableValue("old", "x");
+    loaded.LoadData(dir / "empty.dat");
+    EXPECT_EQ(loaded.VariableCount(), 0);
+}
+
+TEST(StoreFile, SaveThenLoadKeepsNamesOrderValuesAndTypes) {
+    TempFolder dir;
+    clsSettings store;
+    store.SetVariableValue("IndexPath", "/srv/www");
+    store.SetVariableValue("IndexNames", Variant::Array({"index.html", "index.htm"}, 0));
+    store.SetVariableValue("DLEnabled", Variant(int16_t{1}));
+    store.SetVariableValue("Nothing", Variant());
+    store.SetVariableValue("Big", Variant(int32_t{-70000}));
+    store.SetVariableValue("Float", Variant(0.1));
+    store.SetVariableValue("Flag", Variant::Boolean(true));
+    store.SetVariableValue("When", Variant::Date(45000.5));
+    store.SetVariableValue("Money", Variant::Currency(12345));
+    store.SetVariableValue("Code", Variant::ErrorCode(quenloft::MissingArgumentCode));
+    store.SetVariableValue("Nested", Variant::Array({Variant::Array({"x"}, 3), Variant()}, 1));
+    store.SetVariableValue("Long", std::string(70000, 'z'));
+    store.SaveData(dir / "sub/folder/s.dat"); // missing folders are created
+
+    clsSettings loaded;
+    loaded.LoadData(dir / "sub/folder/s.dat");
+    ASSERT_EQ(loaded.VariableCount(), store.VariableCount());
+    for (int32_t i = 0; i < store.VariableCount(); ++i) {
+        EXPECT_EQ(loaded.VariableName(i).ToText(), store.VariableName(i).ToText());
+        EXPECT_EQ(loaded.VariableValue(i), store.VariableValue(i)) << i;
+    }
+    EXPECT_EQ(loaded.VariableValue("IndexNames").LowerBound(), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "sub/folder/s.dat.tmp"));
+}
+
+TEST(StoreFile, ShortFileLoadsMissingRecordsEmpty) {
+    TempFolder dir;
+    std::string file = dir.Write("short.dat", Bytes({3, 0, 0, 0, 1, 0, 'a', 0, 0, 1, 0, 'b', 0, 0}));
+    clsSettings store;
+    store.LoadData(file);
+    ASSERT_EQ(store.VariableCount(), 3);
+    EXPECT_EQ(store.VariableName(int32_t{1}).ToText(), "b");
+    EXPECT_EQ(store.VariableName(int32_t{2}).ToText(), "");
+    EXPECT_TRUE(store.VariableValue(int32_t{2}).IsEmpty());
+}
+
+TEST(StoreFile, MissingFileLeavesTheStoreAsItIs) {
+    TempFolder dir;
+    clsSettings store;
+    store.SetVariableValue("kept", "yes");
+    store.LoadData(dir / "absent.dat");
+    EXPECT_EQ(store.VariableValue("kept").ToText(), "yes");
+}
+
+class MalformedStore : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(MalformedStore, LoadsEmptyAndKeepsTheFileBeside) {
+    TempFolder dir;
+    std::string file = dir.Write("bad.dat", GetParam());
+    clsSettings store;
+    store.SetVariableValue("old", "value");
+    store.LoadData(file);
+    EXPECT_EQ(store.VariableCount(), 0);
+    EXPECT_EQ(TempFolder::Read(file + ".bad"), GetParam());
+    // The next save writes a fresh store and leaves the damaged one alone.
+    store.SaveData(file);
+    EXPECT_EQ(TempFolder::Read(file + ".bad"), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Store, MalformedStore,
+    ::testing::Values(Bytes({0xFF, 0xFF, 0xFF, 0xFF}),                      // negative count
+                      Bytes({0xFF, 0xFF, 0xFF, 0x7F, 0, 0}),                // impossible count
+                      Bytes({1, 0, 0, 0, 1, 0, 'a', 99, 0}),                // unknown tag
+                      Bytes({1, 0, 0, 0, 1, 0, 'a', 8, 0, 50, 0, 'x'}),     // text past the end
+                      Bytes({1, 0, 0, 0, 9, 0, 'a'}),                       // name past the end
+                      Bytes({1, 0, 0, 0, 1, 0, 'a', 3, 0, 1}),              // number cut short
+                      Bytes({1, 0, 0, 0, 1, 0, 'a', 0x0C, 0x20, 1, 0, 0xFF, // array count
+                             0xFF, 0xFF, 0x7F, 0, 0, 0, 0}),
+                      Bytes({1, 0})));                                       // count cut short
+
+TEST(StoreFile, DeeplyNestedArraysAreRefused) {
+    std::string image = Bytes({1, 0, 0, 0, 1, 0, 'a'});
+    for (int i = 0; i < 100; ++i) {
+        image += Bytes({0x0C, 0x20, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0});
+    }
+    image += Bytes({0, 0});
+    EXPECT_THROW(clsSettings::Decode(image), quenloft::Error);
+}
+
+} // namespace
