@@ -1,0 +1,85 @@
+// Header lines kept in the order they were added; see clsMIME.h.
+#include "http/clsMIME.h"
+
+#include "base/Error.h"
+
+#include <algorithm>
+
+namespace quenloft {
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+} // namespace
+
+std::string clsMIME::ToString() const {
+    std::string out;
+    for (const MimeEntry& entry : mimes_) {
+        out.append(entry.Name).append(": ").append(entry.Value).append("\r\n");
+    }
+    return out;
+}
+
+int32_t clsMIME::MimeIndex(const Variant& index) const {
+    if (index.IsNumeric()) {
+        return index.ToLong();
+    }
+    std::string name = index.ToText();
+    for (size_t i = 0; i < mimes_.size(); ++i) {
+        if (SameName(mimes_[i].Name, name)) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    return -1;
+}
+
+const MimeEntry* clsMIME::Find(const Variant& index) const {
+    int32_t position = MimeIndex(index);
+    if (position < 0) {
+        return nullptr;
+    }
+    if (position > MimeUpperCount()) {
+        throw Error::Runtime(ErrSubscript, "clsMIME");
+    }
+    return &mimes_[static_cast<size_t>(position)];
+}
+
+std::string clsMIME::MimeName(const Variant& index) const {
+    const MimeEntry* entry = Find(index);
+    return entry ? entry->Name : std::string();
+}
+
+void clsMIME::SetMimeName(const Variant& index, const std::string& newValue) {
+    if (auto* entry = const_cast<MimeEntry*>(Find(index))) {
+        entry->Name = newValue;
+    }
+}
+
+std::string clsMIME::MimeValue(const Variant& index) const {
+    const MimeEntry* entry = Find(index);
+    return entry ? entry->Value : std::string();
+}
+
+void clsMIME::SetMimeValue(const Variant& index, const std::string& newValue) {
+    if (auto* entry = const_cast<MimeEntry*>(Find(index))) {
+        entry->Value = newValue;
+    }
+}
+
+void clsMIME::Add(const std::string& sName, const std::string& sValue) {
+    mimes_.push_back({sName, sValue});
+}
+
+void clsMIME::Remove(const Variant& index) {
+    if (const MimeEntry* entry = Find(index)) {
+        mimes_.erase(mimes_.begin() + (entry - mimes_.data()));
+    }
+}
+
+} // namespace quenloft

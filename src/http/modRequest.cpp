@@ -1,0 +1,311 @@
+// Request text, target mapping, URL coding, the content-type table and the listing page.
+#include "http/modRequest.h"
+
+#include "app/modMain.h"
+#include "base/Error.h"
+#include "base/OleDate.h"
+#include "platform/Folder.h"
+
+#include <algorithm>
+#include <array>
+
+namespace quenloft {
+
+namespace {
+
+constexpr std::string_view CrLf = "\r\n";
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c + 32);
+        }
+    }
+    return out;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::vector<std::string> SplitAt(std::string_view text, std::string_view separator) {
+    std::vector<std::string> parts;
+    for (;;) {
+        size_t at = text.find(separator);
+        parts.emplace_back(text.substr(0, at));
+        if (at == std::string_view::npos) {
+            return parts;
+        }
+        text.remove_prefix(at + separator.size());
+    }
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int HexValue(char c) {
+    if (IsDigit(c)) {
+        return c - '0';
+    }
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+std::string Spaces(int64_t count) {
+    return std::string(static_cast<size_t>(std::max<int64_t>(count, 0)), ' ');
+}
+
+// One row of the table: the extensions it lists and its result; a result ending in
+// "+" is followed by the extension in the caller's letter case.
+struct ContentTypeRow {
+    std::array<std::string_view, 5> Extensions;
+    std::string_view Result;
+};
+
+constexpr ContentTypeRow ContentTypes[] = {
+    {{"gif", "ief", "rgb", "cgm", "fif"}, "image/+"},
+    {{"png", "cmx", "pict"}, "image/x-+"},
+    {{"jpg", "jpeg", "jpe"}, "image/jpeg"},
+    {{"tiff", "tif"}, "image/tiff"},
+    {{"xbm"}, "image/x-xbitmap"},
+    {{"xpm"}, "image/x-xpixmap"},
+    {{"g3f"}, "image/g3fax"},
+    {{"rtf", "pdf", "zip", "exe"}, "application/+"},
+    {{"ai", "eps", "ps"}, "application/postscript"},
+    {{"mpeg", "mpg", "mpe"}, "movie/mpeg"},
+    {{"ql", "mov"}, "video/quicktime"},
+    {{"avi"}, "video/x-msvideo"},
+    {{"movie"}, "video/x-sgi-movie"},
+    {{"css"}, "text/css"},
+    {{"html", "htm"}, "text/html"},
+};
+
+// The parent of the decoded target's folder, with its final "/"; the root is its own.
+std::string ParentPath(const std::string& decoded) {
+    std::string parent = "/";
+    ResumeNext([&] { parent = LeftOfLast(decoded, "/", -1, 0); });
+    ResumeNext(
+        [&] { parent = LeftOfLast(parent, "/", static_cast<int32_t>(parent.size()) - 1, 0); });
+    return parent;
+}
+
+std::string HeaderRow(const ListingRequest& request) {
+    std::string row = "<pre>" + Spaces(6) + "<strong>Name</strong>" + Spaces(35);
+    if (request.ShowDate) {
+        row += "<strong>Last modified</strong>" + Spaces(9);
+    }
+    if (request.ShowSize) {
+        row += "<strong>Size</strong>\r\n";
+    }
+    return row;
+}
+
+std::string ParentRow(const ListingRequest& request, std::span<const bool> safeChars) {
+    std::string path = request.Target.substr(0, request.Target.find('?'));
+    std::string parent = ParentPath(DecodeURL(path));
+    double parentDate = 0;
+    ResumeNext([&] {
+        auto above =
+            LeftOfLast(request.Folder, "/", static_cast<int32_t>(request.Folder.size()) - 1, 1);
+        parentDate = folder::LastModified(above);
+    });
+    std::string row = "<hr>[DIR] <a href=\"" + EncodeURL(parent, safeChars) +
+                      "\">Parent Directory</a>" + Spaces(23);
+    if (request.ShowDate) {
+        row += OleDateText(parentDate);
+    }
+    return row + Spaces(3) + "- \r\n";
+}
+
+std::string EntryRow(const ListingRequest& request, const folder::FolderEntry& entry,
+                     std::span<const bool> safeChars) {
+    std::string row = Spaces(6) + "<a href=" + EncodeURL(entry.Name, safeChars);
+    if (entry.IsFolder) {
+        row += "/";
+    }
+    std::string shown = ShortenText(entry.Name, 37);
+    row += ">" + HtmlEscape(shown) + "</a> " + Spaces(38 - static_cast<int64_t>(shown.size()));
+    if (request.ShowDate) {
+        row += OleDateText(entry.Modified) + Spaces(3);
+    }
+    if (request.ShowSize) {
+        row += std::to_string(entry.Length);
+    }
+    return row + "\r\n";
+}
+
+} // namespace
+
+size_t FindRequestEnd(std::string_view buffer) {
+    size_t at = buffer.find("\r\n\r\n");
+    return at == std::string_view::npos ? at : at + 4;
+}
+
+RequestText SplitRequest(std::string_view request) {
+    RequestText text;
+    text.Lines = SplitAt(request, CrLf);
+    text.Fields = SplitAt(text.Lines.front(), " ");
+    return text;
+}
+
+bool IsValidVersion(std::string_view version) {
+    return version.size() == 8 && version.substr(0, 5) == "HTTP/" && IsDigit(version[5]) &&
+           version[6] == '.' && IsDigit(version[7]);
+}
+
+bool AnnouncesBody(const std::vector<std::string>& lines) {
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
+        size_t colon = line.find(':');
+        if (colon == std::string_view::npos) {
+            continue;
+        }
+        std::string name = Lower(Trim(line.substr(0, colon)));
+        std::string_view value = Trim(line.substr(colon + 1));
+        if (name == "transfer-encoding") {
+            return true;
+        }
+        // A length that is not plainly zero might announce a body; it is never read.
+        bool zero = !value.empty() &&
+                    std::all_of(value.begin(), value.end(), [](char c) { return c == '0'; });
+        if (name == "content-length" && !zero) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string HtmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string EncodeURL(std::string_view text, std::span<const bool> safeChars) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto a = static_cast<unsigned char>(c);
+        if (a == 32) {
+            out += '+';
+        } else if (a < safeChars.size() && safeChars[a]) {
+            out += c;
+        } else {
+            out += '%';
+            out += Hex[a >> 4];
+            out += Hex[a & 15];
+        }
+    }
+    return out;
+}
+
+std::string DecodeURL(std::string_view url) {
+    auto plain = [](std::string_view part) {
+        std::string out(part);
+        std::replace(out.begin(), out.end(), '+', ' ');
+        return out;
+    };
+    std::string result;
+    size_t s = 0;
+    for (;;) {
+        size_t percent = url.find('%', s);
+        if (percent == std::string_view::npos) {
+            return result + plain(url.substr(std::min(s, url.size())));
+        }
+        result += plain(url.substr(s, percent - s));
+        // Up to two hexadecimal digits; reading stops at the first other character.
+        int value = 0;
+        for (size_t i = percent + 1; i < url.size() && i <= percent + 2; ++i) {
+            int digit = HexValue(url[i]);
+            if (digit < 0) {
+                break;
+            }
+            value = value * 16 + digit;
+        }
+        result += static_cast<char>(value);
+        s = percent + 3;
+    }
+}
+
+std::string MapTarget(std::string_view root, std::string_view target) {
+    if (root.empty() || root.front() != '/' || target.empty() || target.front() != '/') {
+        return {};
+    }
+    std::string decoded = DecodeURL(target.substr(0, target.find('?')));
+    if (decoded.find('\0') != std::string::npos) {
+        return {};
+    }
+    for (const std::string& segment : SplitAt(decoded, "/")) {
+        if (segment == "..") {
+            return {};
+        }
+    }
+    return (root == "/" ? std::string() : std::string(root)) + decoded;
+}
+
+std::string TableContentType(std::string_view extension) {
+    std::string e = Lower(extension);
+    for (const ContentTypeRow& row : ContentTypes) {
+        for (std::string_view listed : row.Extensions) {
+            if (!listed.empty() && listed == e) {
+                std::string_view result = row.Result;
+                if (result.back() == '+') {
+                    return std::string(result.substr(0, result.size() - 1)) +
+                           std::string(extension);
+                }
+                return std::string(result);
+            }
+        }
+    }
+    return {};
+}
+
+std::string ListingPage(const ListingRequest& request, std::span<const bool> safeChars) {
+    std::string title = HtmlEscape(request.Target.substr(0, request.Target.find('?')));
+    std::string page = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\r\n"
+                       "<html>\r\n<head>\r\n<title>Index of " +
+                       title + "</title>\r\n</head>\r\n<body>\r\n<h1>Index of " + title +
+                       "</h1>\r\n";
+    page += HeaderRow(request);
+    page += ParentRow(request, safeChars);
+    std::vector<folder::FolderEntry> entries;
+    ResumeNext([&] { entries = folder::ListFolder(request.Folder, request.ShowHidden); });
+    for (const folder::FolderEntry& entry : entries) {
+        ResumeNext([&] { page += EntryRow(request, entry, safeChars); });
+    }
+    page += "</pre><hr>\r\n<address>Quenloft at " + HtmlEscape(request.HostName) + " Port " +
+            std::to_string(request.Port) + "</address>\r\n</body></html>";
+    return page;
+}
+
+} // namespace quenloft

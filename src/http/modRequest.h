@@ -1,0 +1,61 @@
+// The parts of request handling that need no socket: framing, splitting a request,
+// checking its version, mapping its target onto the served folder, URL coding, the
+// content-type table and the listing page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenloft {
+
+// The most bytes a request head may take, and a connection may hold unanswered.
+inline constexpr size_t MaxRequestHead = 64 * 1024;
+
+// The position just after the first empty line (CR LF CR LF) of `buffer`, or npos.
+size_t FindRequestEnd(std::string_view buffer);
+
+// A request split at every CR LF into lines, and line 0 at every space into fields.
+struct RequestText {
+    std::vector<std::string> Lines;
+    std::vector<std::string> Fields;
+};
+RequestText SplitRequest(std::string_view request);
+
+// "HTTP/" digit "." digit: the only versions echoed into status lines.
+bool IsValidVersion(std::string_view version);
+
+// A head whose lines announce a body (Content-Length above 0, or Transfer-Encoding).
+bool AnnouncesBody(const std::vector<std::string>& lines);
+
+// Characters written as they stand: escapes, quotes and angle brackets become entities.
+std::string HtmlEscape(std::string_view text);
+
+// URL coding over single bytes; `safeChars` flags the bytes URLEncode copies unchanged.
+std::string EncodeURL(std::string_view text, std::span<const bool> safeChars);
+std::string DecodeURL(std::string_view url);
+
+// The local path that `target` names below `root` (given without a final "/"), or empty
+// when it is refused: no root set, a target not beginning with "/", or a decoded path
+// holding a ".." segment or a NUL byte. The query part ("?" and after) is not used.
+std::string MapTarget(std::string_view root, std::string_view target);
+
+// The media type of an extension from the server's own table; empty when not listed.
+std::string TableContentType(std::string_view extension);
+
+// What the listing page shows.
+struct ListingRequest {
+    std::string Target; // the request target as the client sent it
+    std::string Folder; // the local folder, ending with "/"
+    bool ShowDate = false;
+    bool ShowSize = false;
+    bool ShowHidden = false;
+    std::string HostName; // named in the footer with the port
+    int32_t Port = 0;
+};
+std::string ListingPage(const ListingRequest& request, std::span<const bool> safeChars);
+
+} // namespace quenloft

@@ -1,0 +1,31 @@
+// Folder services for the listing page: the entries of a folder in name order, and the
+// date and length of one path. Links are followed and what they lead to is judged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quenloft::folder {
+
+struct FolderEntry {
+    std::string Name;
+    bool IsFolder = false;
+    bool IsHidden = false; // the name begins with "."
+    double Modified = 0;   // last modification, local date and time (days since 1899-12-30)
+    int64_t Length = 0;    // bytes; 0 for a folder
+};
+
+// True when `path` names an existing folder (links followed). Never fails.
+bool FolderExists(const std::string& path);
+
+// The folders and regular files in `path`, hidden ones only when asked, ordered by name
+// without regard to case. "." and "..", system entries (neither a regular file nor a
+// folder) and entries that cannot be examined are left out. A folder that cannot be
+// read fails with an Error whose source is "ListFolder".
+std::vector<FolderEntry> ListFolder(const std::string& path, bool includeHidden);
+
+// The last modification of `path` as a local date and time; fails with an Error.
+double LastModified(const std::string& path);
+
+} // namespace quenloft::folder
