@@ -1,0 +1,161 @@
+// The program's message loop: message targets with a procedure, posted messages, socket
+// readiness turned into posted notifications (epoll), and host names resolved in the
+// background. It stands in for the window messages and asynchronous sockets of a desktop
+// system, so the socket layer above keeps the shape of such a program.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quenloft {
+
+// A message target; 0 is none. Numbers are never reused within one loop.
+using Window = uint32_t;
+// The procedure of a target: (target, message, first parameter, second parameter).
+using WindowProc = std::function<intptr_t(Window, uint32_t, uintptr_t, intptr_t)>;
+
+// Socket notification events, as (event | error << 16) in the second parameter.
+enum SocketEvent : uint32_t {
+    SocketReadable = 1,
+    SocketWritable = 2,
+    SocketAccept = 8,
+    SocketConnected = 16,
+    SocketClosed = 32,
+};
+
+// The reply buffer of a resolution. The resolver writes, from its own thread, the first
+// IPv4 address in network byte order (4 bytes) and then the official name, zero-terminated.
+inline constexpr std::size_t HostEntrySize = 1024;
+using HostEntryBuffer = std::array<std::byte, HostEntrySize>;
+
+struct HostEntry {
+    uint32_t Address = 0; // network byte order
+    std::string Name;
+};
+HostEntry ReadHostEntry(const HostEntryBuffer& buffer);
+
+// The socket error number of an errno value: the code of the same condition in the
+// socket error table (EADDRINUSE gives 10048); other values keep their number.
+int32_t SocketErrorCode(int errnoValue);
+
+inline intptr_t MakeLong(uint32_t low, uint32_t high) {
+    return static_cast<intptr_t>((low & 0xFFFFu) | ((high & 0xFFFFu) << 16));
+}
+
+class MessageLoop {
+public:
+    MessageLoop(); // fails with std::system_error when epoll or eventfd are unavailable
+    ~MessageLoop();
+    MessageLoop(const MessageLoop&) = delete;
+    MessageLoop& operator=(const MessageLoop&) = delete;
+
+    // Message ids for names; the same name always gives the same id (from 0xC000 on).
+    uint32_t RegisterMessage(std::string_view name);
+
+    // Targets. A target without a procedure (or after SetWindowProc with an empty one)
+    // takes every message with DefaultWindowProc.
+    Window CreateWindow(WindowProc proc = {});
+    bool DestroyWindow(Window w);
+    WindowProc SetWindowProc(Window w, WindowProc proc); // returns the previous procedure
+    static intptr_t DefaultWindowProc(Window, uint32_t, uintptr_t, intptr_t) { return 0; }
+
+    // Queues a message; any thread may post. Messages are handled in posting order.
+    void Post(Window w, uint32_t msg, uintptr_t first, intptr_t second);
+
+    // Socket notifications for fd to (w, msg) for the event bits `events`; events 0 cancels
+    // them and removes every message still queued for this socket (to w with msg and fd).
+    // Also makes the socket non-blocking. Returns 0, or -1 with errno set.
+    int AsyncSelect(int fd, Window w, uint32_t msg, uint32_t events);
+
+    // What the socket layer tells the loop. epoll reports a fresh TCP socket as hung up and
+    // every socket with room as writable, so these say when there is something to report.
+    void WatchStream(int fd);   // a stream socket now listens or is connected (accepted)
+    void WatchConnect(int fd);  // a non-blocking connect started: report its end as event 16
+    void WatchWritable(int fd); // a send could not take everything: report writable once
+
+    // Resolves an IPv4 host name on a background thread, which writes `reply` and posts
+    // (w, msg, request handle, MakeLong(length, error)). Returns the request handle (not 0).
+    uint32_t AsyncResolve(Window w, uint32_t msg, std::string name,
+                          std::shared_ptr<HostEntryBuffer> reply);
+
+    // Readable while anything is pending (a queued message or a ready socket); for a
+    // notifier of another main loop, which then calls RunOnePass.
+    int Descriptor() const { return epollFd_; }
+    // Handles the messages queued when it began, then polls the sockets without waiting.
+    void RunOnePass();
+    // Waits until something is pending or `timeoutMs` passed (-1: no limit).
+    void Wait(int timeoutMs);
+    // Runs passes until Quit (any thread).
+    void Run();
+    void Quit();
+
+private:
+    struct Message {
+        Window Target;
+        uint32_t Msg;
+        uintptr_t First;
+        intptr_t Second;
+        uint64_t Sequence;
+        uint8_t Notified; // event bits posted by the poller (cleared when delivered)
+    };
+    struct Watch {
+        Window Target = 0;
+        uint32_t Msg = 0;
+        uint32_t Events = 0;
+        uint32_t Interest = 0; // epoll mask in force while InSet
+        uint64_t Inode = 0;    // tells a new socket from a closed one with the same number
+        uint8_t Queued = 0;    // readable / accept notifications waiting in the queue
+        bool Active = false;
+        bool InSet = false;
+        bool Stream = false;
+        bool Watched = false; // a stream socket that has something to report
+        bool Connecting = false;
+        bool WriteArmed = false;
+        bool Listening = false;
+        bool Finished = false; // closed (or a failed connect) reported: nothing more comes
+    };
+    struct Resolver;
+
+    void Push(Message m);
+    bool PopBefore(uint64_t end, Message& m);
+    void Deliver(const Message& m);
+    void PollSockets(int timeoutMs);
+    void Translate(int fd, Watch& w, uint32_t ready);
+    void Notify(int fd, Watch& w, uint32_t event, int32_t error);
+    void Finish(int fd, Watch& w);
+    bool UpdateInterest(int fd, Watch& w);
+    void Purge(Window target, uint32_t msg, int fd);
+    Watch* Find(int fd);
+    void SettleWakeup();
+
+    int epollFd_ = -1;
+    int wakeFd_ = -1;
+
+    std::mutex queueLock_; // guards the queue, the sequence and the wake flag
+    std::deque<Message> queue_;
+    uint64_t nextSequence_ = 0;
+    bool woken_ = false;
+
+    std::vector<Watch> watches_; // by descriptor number
+    std::unordered_map<Window, std::shared_ptr<WindowProc>> windows_;
+    Window nextWindow_ = 1;
+    std::unordered_map<std::string, uint32_t> messageIds_;
+    std::atomic<bool> quit_{false};
+    std::shared_ptr<Resolver> resolver_;
+};
+
+// The program's one loop, created at first use and never destroyed (objects that outlive
+// static destruction may still cancel their notifications).
+MessageLoop& ProgramLoop();
+
+} // namespace quenloft
