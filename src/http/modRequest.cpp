@@ -156,6 +156,15 @@ RequestText SplitRequest(std::string_view request) {
     return text;
 }
 
+void ParseHeaders(const std::vector<std::string>& lines, clsMIME& into) {
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> parts = SplitAt(lines[i], ": ");
+        if (parts.size() >= 2) {
+            into.Add(parts[0], parts[1]);
+        }
+    }
+}
+
 bool IsValidVersion(std::string_view version) {
     return version.size() == 8 && version.substr(0, 5) == "HTTP/" && IsDigit(version[5]) &&
            version[6] == '.' && IsDigit(version[7]);

@@ -3,6 +3,8 @@
 // content-type table and the listing page.
 #pragma once
 
+#include "http/clsMIME.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -24,6 +26,10 @@ struct RequestText {
     std::vector<std::string> Fields;
 };
 RequestText SplitRequest(std::string_view request);
+
+// Header lines 1 to the last, each split at every ": ": the first two parts of a line
+// with at least two are added as name and value; nothing is trimmed.
+void ParseHeaders(const std::vector<std::string>& lines, clsMIME& into);
 
 // "HTTP/" digit "." digit: the only versions echoed into status lines.
 bool IsValidVersion(std::string_view version);

@@ -1,0 +1,77 @@
+// The state of one client connection: its socket, the request bytes not yet answered, the
+// header lists of the current exchange and the file being sent. It forwards every event of
+// its socket to the server by name.
+#pragma once
+
+#include "http/clsMIME.h"
+#include "net/clsSocket.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quenloft {
+
+class clsHTTP;
+
+// The file of the answer being sent, kept open for the length of one transfer so that each
+// piece is one read at a known offset, and so that the bytes sent are exactly the length
+// announced (the file may change meanwhile).
+class FileTransfer {
+public:
+    FileTransfer() = default;
+    ~FileTransfer() { Close(); }
+    FileTransfer(const FileTransfer&) = delete;
+    FileTransfer& operator=(const FileTransfer&) = delete;
+
+    // Opens a regular file for reading; false when it cannot be opened.
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return descriptor_ >= 0; }
+    int64_t Length() const { return length_; }
+    int64_t Sent() const { return sent_; }
+    // Reads the next piece of at most `limit` bytes; empty when the file ended early or
+    // failed.
+    std::string NextPiece(int64_t limit);
+
+private:
+    int descriptor_ = -1;
+    int64_t length_ = 0;
+    int64_t sent_ = 0;
+};
+
+class clsConnection : public SocketEvents, public std::enable_shared_from_this<clsConnection> {
+public:
+    std::string Buffer;         // request bytes received and not yet answered
+    int64_t FileIndex = 0;      // 1-based position of the next piece of the file
+    clsHTTP* Trapper = nullptr; // receives this connection's socket events; not owned
+    std::string URL;            // local path of the file still being sent; empty when none
+    std::string Response;       // status line of the current answer
+    std::optional<clsMIME> RequestMIME;
+    std::optional<clsMIME> ResponseMIME;
+    int32_t Index = 0; // slot number in the server's table
+    std::string OriginalRequest;
+    std::shared_ptr<clsSocket> Socket;
+
+    // What keeps answers whole and in order, and lets the server bound its connections.
+    FileTransfer Transfer;
+    bool Answering = false;        // an answer is on its way; the next request waits
+    bool CloseAfterAnswer = false; // the connection closes after this answer
+    bool Overflowed = false;       // too many unanswered bytes: the next answer is 431
+    uint64_t LastActivity = 0;     // when something was last received or sent (a count)
+
+    void OnClose() override;
+    void OnConnect() override;
+    void OnConnectionRequest(int32_t requestID) override;
+    void OnDataArrival(int32_t bytesTotal) override;
+    void OnError(int16_t Number, std::string& Description, int32_t Scode, const std::string& Source,
+                 const std::string& HelpFile, int32_t HelpContext, bool& CancelDisplay) override;
+    void OnSendComplete() override;
+    void OnSendProgress(int32_t bytesSent, int32_t bytesRemaining) override;
+
+private:
+    void Forward(const char* eventType, std::vector<Variant> paramenters = {});
+};
+
+} // namespace quenloft

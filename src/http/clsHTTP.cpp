@@ -1,0 +1,564 @@
+// The web server object; see clsHTTP.h.
+#include "http/clsHTTP.h"
+
+#include "app/modMain.h"
+#include "base/Error.h"
+#include "base/OleDate.h"
+#include "http/modRequest.h"
+#include "platform/Files.h"
+#include "platform/Folder.h"
+#include "platform/MediaTypes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace quenloft {
+
+namespace {
+
+constexpr int64_t PieceSize = 1024;
+constexpr int32_t MostConnections = 4096;
+
+const std::string Body400 = "<html><h1>400 - Bad Request</h1></html>";
+const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
+const std::string Body405 = "<html><h1>405 - Method Not Allowed</h1></html>";
+const std::string Body431 = "<html><h1>431 - Request Header Fields Too Large</h1></html>";
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c + 32);
+        }
+    }
+    return text;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 32);
+        }
+    }
+    return text;
+}
+
+void Count(const char* key, int16_t amount = 1) {
+    ResumeNext([&] { gStatistics.IncreseVariable(Variant(key), Variant(amount)); });
+}
+
+void SetTcpOption(const clsConnection& C, int option, int value) {
+    if (C.Socket && C.Socket->SocketHandle() >= 0) {
+        ::setsockopt(C.Socket->SocketHandle(), IPPROTO_TCP, option, &value, sizeof value);
+    }
+}
+
+std::string ConnectionMode(const clsConnection& C) {
+    return C.ResponseMIME ? Lower(C.ResponseMIME->MimeValue("Connection")) : std::string();
+}
+
+// Connections the descriptor limit allows: each needs its socket and, while it sends a
+// file, that file; some are kept for the log, folders and the program itself. The soft
+// limit is raised to the hard one first, as a server does.
+int32_t ConnectionsTheDescriptorsAllow() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 16;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 65536);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    auto allowed = (static_cast<int64_t>(limit.rlim_cur) - 64) / 2;
+    return static_cast<int32_t>(std::clamp<int64_t>(allowed, 16, MostConnections));
+}
+
+std::string MachineName() {
+    char name[256] = {};
+    return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
+
+} // namespace
+
+// --- creation, start and stop ------------------------------------------------------
+
+clsHTTP::clsHTTP() {
+    InitSafeChars();
+}
+
+clsHTTP::~clsHTTP() {
+    ResumeNext([&] { StopServer(); });
+}
+
+void clsHTTP::InitSafeChars() {
+    SetArray(SafeChars, 46, 57, true);
+    SetArray(SafeChars, 65, 90, true);
+    SetArray(SafeChars, 97, 122, true);
+}
+
+void clsHTTP::SetArray(std::span<bool> bArray, int32_t startVal, int32_t endVal, bool Value) {
+    for (int64_t i = startVal; i <= endVal; ++i) {
+        if (i < 0 || i >= static_cast<int64_t>(bArray.size())) {
+            throw Error::Runtime(ErrSubscript, "clsHTTP.SetArray");
+        }
+        bArray[static_cast<size_t>(i)] = Value;
+    }
+}
+
+void clsHTTP::StartServer(int32_t Port) {
+    PrimarySocket = std::make_shared<clsSocket>();
+    PrimarySocket->SetOwner(this);
+    PrimarySocket->SetLocalPort(Port);
+    PrimarySocket->Listen();
+    connectionLimit_ = std::min(limitCap_, ConnectionsTheDescriptorsAllow());
+}
+
+void clsHTTP::StopServer() {
+    if (PrimarySocket) {
+        PrimarySocket->CloseSocket();
+        PrimarySocket.reset();
+    }
+    // The table is made consistent before the connections (and their sockets) go.
+    auto dropped = std::move(Connections);
+    Connections.clear();
+    ConnectionCount = 0;
+    dropped.clear();
+}
+
+void clsHTTP::SetConnectionLimit(int32_t limit) {
+    limitCap_ = std::max(limit, 1);
+    connectionLimit_ = std::min(connectionLimit_, limitCap_);
+    if (PrimarySocket) {
+        connectionLimit_ = std::min(limitCap_, ConnectionsTheDescriptorsAllow());
+    }
+}
+
+// --- the connection table ----------------------------------------------------------
+
+void clsHTTP::OnConnectionRequest(int32_t requestID) {
+    try {
+        if (requestID < 0) {
+            AcceptFailed();
+        } else {
+            AcceptConnection(requestID);
+        }
+    } catch (...) {
+        // Nothing from the message loop escapes; the client sees its connection closed.
+    }
+}
+
+void clsHTTP::AcceptConnection(int32_t requestID) {
+    // A handle nobody accepts is closed by the socket layer when this event ends.
+    auto socket = std::make_shared<clsSocket>();
+    if (LiveConnections() >= connectionLimit_) {
+        EvictLongestSilent();
+    }
+    int32_t slot = ReusableSlot();
+    if (slot < 0) {
+        Connections.emplace_back();
+        slot = ConnectionCount++;
+    }
+    auto C = std::make_shared<clsConnection>();
+    C->Socket = socket;
+    C->Socket->SetOwner(C.get());
+    C->Trapper = this;
+    C->Index = slot;
+    C->LastActivity = ++activityClock_;
+    Connections[static_cast<size_t>(slot)] = C;
+    C->Socket->CloseSocket();
+    C->Socket->Accept(requestID);
+    // Small answers must not wait for acknowledgements (Nagle's algorithm); the socket
+    // layer sets this for accepted sockets already, and the pacing relies on it.
+    SetTcpOption(*C, TCP_NODELAY, 1);
+}
+
+bool clsHTTP::IsLive(const std::shared_ptr<clsConnection>& C) {
+    return C && C->Socket && C->Socket->State() != clsSocket::StateClosed;
+}
+
+int32_t clsHTTP::LiveConnections() const {
+    return static_cast<int32_t>(std::count_if(Connections.begin(), Connections.end(), IsLive));
+}
+
+int32_t clsHTTP::ReusableSlot() const {
+    auto free = std::find_if_not(Connections.begin(), Connections.end(), IsLive);
+    return free == Connections.end() ? -1 : static_cast<int32_t>(free - Connections.begin());
+}
+
+// At the bound the connection that has gone longest without receiving or sending
+// anything makes room, so idle and stalled clients cannot lock others out.
+void clsHTTP::EvictLongestSilent() {
+    int32_t oldest = -1;
+    for (size_t i = 0; i < Connections.size(); ++i) {
+        if (IsLive(Connections[i]) &&
+            (oldest < 0 ||
+             Connections[i]->LastActivity < Connections[size_t(oldest)]->LastActivity)) {
+            oldest = static_cast<int32_t>(i);
+        }
+    }
+    if (oldest >= 0) {
+        EmptySlot(oldest);
+    }
+}
+
+// Out of descriptors, the socket layer sheds the waiting connection so that the failure is
+// not reported again at once; the longest-silent connection then makes room for the next.
+void clsHTTP::AcceptFailed() {
+    int failure = errno;
+    if (failure == EMFILE || failure == ENFILE) {
+        EvictLongestSilent();
+    }
+}
+
+void clsHTTP::EmptySlot(int32_t index) {
+    if (index >= 0 && index < static_cast<int32_t>(Connections.size())) {
+        auto dropped = std::move(Connections[static_cast<size_t>(index)]);
+        Connections[static_cast<size_t>(index)].reset();
+    }
+}
+
+// --- socket events -----------------------------------------------------------------
+
+void clsHTTP::SocketEvent(int32_t requestID, const std::string& EventType,
+                          const std::vector<Variant>& /*Paramenters*/) {
+    try {
+        if (requestID < 0 || requestID >= static_cast<int32_t>(Connections.size())) {
+            return;
+        }
+        auto C = Connections[static_cast<size_t>(requestID)];
+        if (!C) {
+            return;
+        }
+        if (EventType == "OnClose" || EventType == "OnError") {
+            EmptySlot(requestID); // a failed socket frees its slot like a closed one
+        } else if (EventType == "OnDataArrival") {
+            DataArrival(*C);
+        } else if (EventType == "OnSendComplete") {
+            SendComplete(*C);
+        }
+    } catch (...) {
+        // Nothing from the message loop escapes.
+    }
+}
+
+void clsHTTP::DataArrival(clsConnection& C) {
+    Variant data;
+    C.Socket->GetData(data);
+    C.LastActivity = ++activityClock_;
+    ReceiveData(C, data.Text());
+}
+
+void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
+    if (C.CloseAfterAnswer || C.Overflowed) {
+        return; // the connection ends after its answer; nothing more is read as requests
+    }
+    C.Buffer.append(data);
+    ServeNext(C);
+    if (!C.CloseAfterAnswer && C.Buffer.size() > MaxRequestHead) {
+        C.Overflowed = true;
+        C.Buffer.clear();
+        ServeNext(C);
+    }
+}
+
+// Answers the next complete request unless an answer is still on its way: answers never
+// interleave, and pipelined requests are answered in order.
+void clsHTTP::ServeNext(clsConnection& C) {
+    while (!C.Answering && !C.CloseAfterAnswer) {
+        if (C.Overflowed) {
+            C.Overflowed = false;
+            AnswerRefusal(C, "HTTP/1.1 431 Request Header Fields Too Large", Body431);
+            break;
+        }
+        size_t end = FindRequestEnd(C.Buffer);
+        if (end == std::string::npos) {
+            return;
+        }
+        if (end > MaxRequestHead) {
+            C.Overflowed = true;
+            continue;
+        }
+        std::string request = C.Buffer.substr(0, end);
+        C.Buffer.erase(0, end);
+        ProcessRequest(request, C);
+        if (ConnectionMode(C) == "close") {
+            C.CloseAfterAnswer = true;
+        }
+    }
+    if (C.CloseAfterAnswer) {
+        C.Buffer.clear();
+        if (!C.Answering) {
+            ResumeNext([&] { C.Socket->CloseSocket(); }); // nothing could be sent
+        }
+    }
+}
+
+void clsHTTP::SendComplete(clsConnection& C) {
+    C.LastActivity = ++activityClock_;
+    if (C.Transfer.IsOpen()) {
+        SendNextPiece(C);
+    } else {
+        FinishAnswer(C);
+    }
+}
+
+void clsHTTP::FinishAnswer(clsConnection& C) {
+    C.Answering = false;
+    if (C.CloseAfterAnswer || ConnectionMode(C) == "close") {
+        C.CloseAfterAnswer = true;
+        C.Socket->CloseSocket();
+        return;
+    }
+    ServeNext(C);
+}
+
+// One piece per send completion. The piece after the announced length is never read, and
+// a file that ends early closes the connection: the client never waits for bytes that
+// will not come, nor reads file bytes as the next answer.
+void clsHTTP::SendNextPiece(clsConnection& C) {
+    FileTransfer& file = C.Transfer;
+    if (file.Sent() >= file.Length()) {
+        EndTransfer(C);
+        FinishAnswer(C);
+        return;
+    }
+    std::string piece = file.NextPiece(PieceSize);
+    if (piece.empty()) {
+        EndTransfer(C);
+        C.Answering = false;
+        C.CloseAfterAnswer = true;
+        C.Buffer.clear();
+        C.Socket->CloseSocket();
+        return;
+    }
+    auto size = static_cast<int16_t>(piece.size());
+    C.FileIndex = file.Sent() + 1;
+    C.Socket->SendData(Variant::Bytes(std::move(piece)));
+    Count("BytesSend", size);
+    if (file.Sent() >= file.Length()) {
+        SetTcpOption(C, TCP_CORK, 0); // the last piece leaves at once
+    }
+}
+
+void clsHTTP::EndTransfer(clsConnection& C) {
+    C.Transfer.Close();
+    C.URL.clear();
+    SetTcpOption(C, TCP_CORK, 0);
+}
+
+// --- answering a request -----------------------------------------------------------
+
+void clsHTTP::ProcessRequest(const std::string& request, clsConnection& C) {
+    RequestText text = SplitRequest(request);
+    ResumeNext([&] {
+        gLog.AddString(OleDateText(OleNow()) + ": " + C.Socket->RemoteHostIP() + "@" + ":" +
+                       std::to_string(C.Socket->RemotePort()) + "  " + text.Lines.front());
+    });
+    C.Transfer.Close();
+    C.URL.clear();
+    if (text.Fields.size() != 3 || !IsValidVersion(text.Fields[2])) {
+        AnswerRefusal(C, "HTTP/1.1 400 Bad Request", Body400);
+        return;
+    }
+    const std::string& version = text.Fields[2];
+    NewHeaderLists(C, text.Lines);
+    if (AnnouncesBody(text.Lines)) {
+        // The body is never read, so it must not be taken for the next request.
+        C.ResponseMIME->SetMimeValue("Connection", "Close");
+    }
+    if (Upper(text.Fields[0]) != "GET") {
+        Count("RequestsMethodNotAllowed");
+        Answer(C, version + " 405 Method Not Allowed", Body405);
+        return;
+    }
+    AnswerGet(version, text.Fields[1], C);
+}
+
+void clsHTTP::NewHeaderLists(clsConnection& C, const std::vector<std::string>& lines) {
+    C.RequestMIME.emplace();
+    C.ResponseMIME.emplace();
+    C.ResponseMIME->Add("Server", "Quenloft 1.0");
+    C.ResponseMIME->Add("Connection", "Keep-Alive");
+    C.ResponseMIME->Add("Accept-Ranges", "none");
+    ParseHeaders(lines, *C.RequestMIME);
+    if (Lower(C.RequestMIME->MimeValue("Connection")) == "close") {
+        C.ResponseMIME->SetMimeValue("Connection", "Close");
+    }
+}
+
+void clsHTTP::AnswerGet(const std::string& version, const std::string& target, clsConnection& C) {
+    C.Response = version + " 200 OK";
+    C.URL = MapTarget(ServedRoot(), target);
+    C.OriginalRequest = target;
+    if (!C.URL.empty() && C.URL.back() == '/') {
+        if (!folder::FolderExists(C.URL)) {
+            AnswerNotFound(version, C);
+            return;
+        }
+        if (!TryIndexFiles(C) && ListingOn()) {
+            AnswerListing(C);
+            return;
+        }
+    }
+    if (C.Transfer.IsOpen() || (files::FileExists(C.URL) && C.Transfer.Open(C.URL))) {
+        AnswerFile(C);
+    } else {
+        AnswerNotFound(version, C);
+    }
+}
+
+// The served folder without a final "/"; one is removed from the stored setting too.
+std::string clsHTTP::ServedRoot() {
+    std::string root;
+    ResumeNext([&] { root = gSettings.VariableValue(Variant("IndexPath")).ToText(); });
+    if (root.size() > 1 && root.back() == '/') {
+        root.pop_back();
+        ResumeNext([&] { gSettings.SetVariableValue(Variant("IndexPath"), Variant(root)); });
+    }
+    return root;
+}
+
+bool clsHTTP::ListingOn() {
+    Variant on = gSettings.VariableValue(Variant("DLEnabled"));
+    return on.IsEmpty() || on.EqualsNumber(1);
+}
+
+// The first index file, in list order, that exists in the requested folder. An index
+// name is a file name: one holding "/" is skipped.
+bool clsHTTP::TryIndexFiles(clsConnection& C) {
+    Variant names = gSettings.VariableValue(Variant("IndexNames"));
+    if (!names.IsArray()) {
+        return false;
+    }
+    for (const Variant& item : names.Items()) {
+        std::string name;
+        if (!ResumeNext([&] { name = item.ToText(); }) || name.empty() ||
+            name.find('/') != std::string::npos) {
+            continue;
+        }
+        std::string path = C.URL + name;
+        if (files::FileExists(path) && C.Transfer.Open(path)) {
+            C.URL = path;
+            return true;
+        }
+    }
+    return false;
+}
+
+void clsHTTP::AnswerFile(clsConnection& C) {
+    Count("RequestsOK");
+    C.ResponseMIME->Add("Content-Length", std::to_string(C.Transfer.Length()));
+    C.ResponseMIME->Add("Content-Type", ContentType(GetExtension(C.URL)));
+    C.FileIndex = 1;
+    if (C.Transfer.Length() > 0) {
+        SetTcpOption(C, TCP_CORK, 1); // the head leaves together with the first piece
+    }
+    Answer(C, C.Response, std::string());
+    if (!C.Answering) {
+        EndTransfer(C);
+    }
+}
+
+void clsHTTP::AnswerListing(clsConnection& C) {
+    Count("RequestsDirectoryListing");
+    std::string page = GenerateDirectoryHTML(C, C.URL);
+    C.ResponseMIME->Add("Content-Type", "text/html");
+    C.ResponseMIME->Add("Content-Length", std::to_string(page.size()));
+    C.URL.clear();
+    Answer(C, C.Response, page);
+}
+
+void clsHTTP::AnswerNotFound(const std::string& version, clsConnection& C) {
+    Count("RequestsFileNotFound");
+    C.URL.clear();
+    C.Transfer.Close();
+    Answer(C, version + " 404 Not Found", Body404);
+}
+
+// An answer that ends the connection: the three base lines with "Connection: Close".
+void clsHTTP::AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body) {
+    C.RequestMIME.emplace();
+    C.ResponseMIME.emplace();
+    C.ResponseMIME->Add("Server", "Quenloft 1.0");
+    C.ResponseMIME->Add("Connection", "Close");
+    C.ResponseMIME->Add("Accept-Ranges", "none");
+    C.URL.clear();
+    C.Transfer.Close();
+    C.CloseAfterAnswer = true;
+    C.Buffer.clear();
+    Answer(C, status, body);
+}
+
+void clsHTTP::Answer(clsConnection& C, const std::string& status, const std::string& body) {
+    C.Answering = ResumeNext([&] { SendHeader(C, status, body); });
+}
+
+void clsHTTP::SendHeader(clsConnection& Connection, const std::string& sResponse,
+                         const std::string& sMessage) {
+    if (!Connection.ResponseMIME || !Connection.Socket) {
+        throw Error(91, "Object variable or With block variable not set", "clsHTTP.SendHeader");
+    }
+    std::string head = Connection.ResponseMIME->ToString();
+    std::string text;
+    text.reserve(sResponse.size() + head.size() + sMessage.size() + 4);
+    text.append(sResponse).append("\r\n").append(head).append("\r\n").append(sMessage);
+    Connection.Socket->SendData(Variant(std::move(text)));
+}
+
+// --- listing, media types and URL coding ------------------------------------------
+
+std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath) {
+    ListingRequest request;
+    request.Target = Connection.OriginalRequest;
+    request.Folder = sPath;
+    ResumeNext(
+        [&] { request.ShowDate = gSettings.VariableValue(Variant("DLShowDate")).EqualsNumber(1); });
+    ResumeNext(
+        [&] { request.ShowSize = gSettings.VariableValue(Variant("DLShowSize")).EqualsNumber(1); });
+    ResumeNext([&] {
+        request.ShowHidden = gSettings.VariableValue(Variant("DLShowHiddenFiles")).EqualsNumber(1);
+    });
+    if (!PrimarySocket) {
+        return {}; // the footer names the listening socket
+    }
+    request.HostName = PrimarySocket->LocalHostName();
+    if (request.HostName.empty()) {
+        request.HostName = MachineName();
+    }
+    request.Port = PrimarySocket->LocalPort();
+    std::string page;
+    ResumeNext([&] { page = ListingPage(request, SafeChars); });
+    return page;
+}
+
+std::string clsHTTP::ContentType(const std::string& Extension) {
+    std::string type = TableContentType(Extension);
+    return type.empty() ? RegistryContentType("." + Lower(Extension)) : type;
+}
+
+// The system media-type database stands in for the file-type registry.
+std::string clsHTTP::RegistryContentType(const std::string& key) {
+    std::string type = mediatypes::LookupMediaType(std::string_view(key).substr(1));
+    return type.empty() ? "application/octet-stream" : type;
+}
+
+std::string clsHTTP::URLDecode(const std::string& URL) {
+    return DecodeURL(URL);
+}
+
+std::string clsHTTP::URLEncode(const std::string& txt) {
+    return EncodeURL(txt, SafeChars);
+}
+
+clsHTTP& gServer() {
+    static clsHTTP server;
+    return server;
+}
+
+} // namespace quenloft

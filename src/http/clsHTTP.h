@@ -1,0 +1,101 @@
+// The web server: listens on one port, keeps the table of client connections, frames
+// and answers requests (files, index files, listing pages, error pages) and streams files
+// in pieces of 1024 bytes, one piece per send completion.
+#pragma once
+
+#include "http/clsConnection.h"
+#include "net/clsSocket.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenloft {
+
+class clsHTTP : public SocketEvents {
+public:
+    clsHTTP();
+    ~clsHTTP() override;
+
+    std::shared_ptr<clsSocket> PrimarySocket; // the listening socket; absent while stopped
+    std::vector<std::shared_ptr<clsConnection>> Connections; // slot number = Index
+    int32_t ConnectionCount = 0;
+
+    // Listens on `Port`; a failure (10048 "Address already in use." from
+    // "clsSocket.Listen", for example) reaches the caller.
+    void StartServer(int32_t Port);
+    // Stops listening and drops every connection. Touches nothing when stopped.
+    void StopServer();
+
+    // Every event of connection `requestID`'s socket, by name.
+    void SocketEvent(int32_t requestID, const std::string& EventType,
+                     const std::vector<Variant>& Paramenters);
+    // Bytes received on a connection: frames the requests they complete and answers
+    // them one at a time, in order.
+    void ReceiveData(clsConnection& Connection, std::string_view data);
+
+    // Sends status line, the response header lines, the empty line and the body.
+    void SendHeader(clsConnection& Connection, const std::string& sResponse,
+                    const std::string& sMessage);
+    // The listing page of folder sPath (ending with "/") for the connection's request.
+    std::string GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath);
+    // The media type for a file-name extension; never empty, never fails.
+    std::string ContentType(const std::string& Extension);
+    std::string URLDecode(const std::string& URL);
+    std::string URLEncode(const std::string& txt);
+    // Sets bArray(i) to Value for i from startVal to endVal; an index outside the array
+    // fails with 9 "Subscript out of range" after the ones before it are set.
+    void SetArray(std::span<bool> bArray, int32_t startVal, int32_t endVal, bool Value);
+
+    // The most connections kept at once; at the bound the longest-silent one makes room.
+    // StartServer sets it from the descriptor limit.
+    void SetConnectionLimit(int32_t limit);
+    int32_t ConnectionLimit() const { return connectionLimit_; }
+
+    void OnConnectionRequest(int32_t requestID) override;
+
+private:
+    void InitSafeChars();
+    std::string RegistryContentType(const std::string& key);
+
+    void AcceptConnection(int32_t requestID);
+    void AcceptFailed();
+    static bool IsLive(const std::shared_ptr<clsConnection>& C);
+    int32_t LiveConnections() const;
+    int32_t ReusableSlot() const;
+    void EvictLongestSilent();
+    void EmptySlot(int32_t index);
+
+    void DataArrival(clsConnection& C);
+    void SendComplete(clsConnection& C);
+    void ServeNext(clsConnection& C);
+    void FinishAnswer(clsConnection& C);
+    void SendNextPiece(clsConnection& C);
+    void EndTransfer(clsConnection& C);
+
+    void ProcessRequest(const std::string& request, clsConnection& C);
+    void NewHeaderLists(clsConnection& C, const std::vector<std::string>& lines);
+    std::string ServedRoot();
+    bool ListingOn();
+    void AnswerGet(const std::string& version, const std::string& target, clsConnection& C);
+    bool TryIndexFiles(clsConnection& C);
+    void AnswerListing(clsConnection& C);
+    void AnswerFile(clsConnection& C);
+    void AnswerNotFound(const std::string& version, clsConnection& C);
+    void AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body);
+    void Answer(clsConnection& C, const std::string& status, const std::string& body);
+
+    std::array<bool, 256> SafeChars{};
+    int32_t limitCap_ = 4096;
+    int32_t connectionLimit_ = 4096;
+    uint64_t activityClock_ = 0;
+};
+
+// The program's one server, created at first use.
+clsHTTP& gServer();
+
+} // namespace quenloft
