@@ -86,7 +86,8 @@ std::pair<uint32_t, int32_t> ResolveInto(const std::string& name, HostEntryBuffe
         return {0, 11004};
     }
     uint32_t address = reinterpret_cast<const sockaddr_in*>(first->ai_addr)->sin_addr.s_addr;
-    std::string_view official = found->ai_canonname ? found->ai_canonname : name;
+    std::string_view official =
+        found->ai_canonname ? std::string_view(found->ai_canonname) : std::string_view(name);
     official = official.substr(0, out.size() - sizeof address - 1);
     std::memcpy(out.data(), &address, sizeof address);
     std::memcpy(out.data() + sizeof address, official.data(), official.size());
@@ -377,12 +378,17 @@ void MessageLoop::Wait(int timeoutMs) {
     PollSockets(timeoutMs);
 }
 
+// A Quit ends Run after the pass that follows it, so messages posted before it are handled.
 void MessageLoop::Run() {
-    while (!quit_.load()) {
-        Wait(-1);
+    for (;;) {
+        if (!quit_.load()) {
+            Wait(-1);
+        }
         RunOnePass();
+        if (quit_.exchange(false)) {
+            return;
+        }
     }
-    quit_.store(false);
 }
 
 void MessageLoop::Quit() {

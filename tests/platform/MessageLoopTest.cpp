@@ -1,0 +1,381 @@
+// The message loop on its own: posted messages, socket notifications over real loopback
+// sockets, stale notifications, and the resolver.
+#include "platform/MessageLoop.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace quenloft {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Note {
+    uint32_t Msg;
+    uintptr_t First;
+    uint32_t Event;
+    uint32_t Error;
+};
+
+// Runs passes until `done` holds; false when the watchdog (5 s) fires first.
+template <typename Done>
+bool RunUntil(MessageLoop& loop, Done done, int timeoutMs = 5000) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        loop.Wait(10);
+        loop.RunOnePass();
+    }
+    return true;
+}
+
+// Runs a few passes so that anything about to happen has happened.
+void Settle(MessageLoop& loop) {
+    for (int i = 0; i < 20; ++i) {
+        loop.Wait(5);
+        loop.RunOnePass();
+    }
+}
+
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sa;
+}
+
+uint16_t PortOf(int fd) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    return ntohs(sa.sin_port);
+}
+
+int Listener() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = Loopback(0);
+    bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    listen(fd, 16);
+    return fd;
+}
+
+int ConnectTo(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = Loopback(port);
+    connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return fd;
+}
+
+// A connected pair: `near` is the one the loop watches.
+struct Pair {
+    int Near = -1;
+    int Far = -1;
+    Pair() {
+        int l = Listener();
+        Far = ConnectTo(PortOf(l));
+        Near = accept(l, nullptr, nullptr);
+        close(l);
+    }
+    ~Pair() {
+        if (Near >= 0) {
+            close(Near);
+        }
+        if (Far >= 0) {
+            close(Far);
+        }
+    }
+};
+
+class MessageLoopTest : public ::testing::Test {
+protected:
+    MessageLoop loop;
+    std::vector<Note> notes;
+    Window target = 0;
+    uint32_t socketMsg = 0;
+    std::function<void(const Note&)> onNote;
+
+    void SetUp() override {
+        socketMsg = loop.RegisterMessage("test.WinsockMessage");
+        target = loop.CreateWindow([this](Window, uint32_t msg, uintptr_t first, intptr_t second) {
+            Note n{msg, first, static_cast<uint32_t>(second) & 0xFFFF,
+                   static_cast<uint32_t>(second) >> 16};
+            notes.push_back(n);
+            if (onNote) {
+                onNote(n);
+            }
+            return intptr_t{0};
+        });
+    }
+
+    int Count(uint32_t event) const {
+        int n = 0;
+        for (const Note& note : notes) {
+            n += note.Msg == socketMsg && note.Event == event;
+        }
+        return n;
+    }
+};
+
+TEST_F(MessageLoopTest, SameNameGivesSameId) {
+    uint32_t a = loop.RegisterMessage("x.ResolveMessage");
+    EXPECT_EQ(a, loop.RegisterMessage("x.ResolveMessage"));
+    EXPECT_NE(a, loop.RegisterMessage("x.WinsockMessage"));
+    EXPECT_GE(a, 0xC000u);
+}
+
+TEST_F(MessageLoopTest, PostedMessagesRunInOrderAndLaterPostsWaitForTheNextPass) {
+    onNote = [&](const Note& n) {
+        if (n.First == 1) {
+            loop.Post(target, 7, 3, 0); // posted during the pass
+        }
+    };
+    loop.Post(target, 7, 1, 0);
+    loop.Post(target, 7, 2, 0);
+    loop.RunOnePass();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].First, 1u);
+    EXPECT_EQ(notes[1].First, 2u);
+    loop.RunOnePass();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[2].First, 3u);
+}
+
+TEST_F(MessageLoopTest, ReplacedProcedureAndDestroyedTarget) {
+    std::vector<uintptr_t> seen;
+    WindowProc previous = loop.SetWindowProc(target, [&](Window, uint32_t, uintptr_t f, intptr_t) {
+        seen.push_back(f);
+        return intptr_t{0};
+    });
+    ASSERT_TRUE(previous);
+    loop.Post(target, 1, 10, 0);
+    loop.RunOnePass();
+    EXPECT_EQ(seen, std::vector<uintptr_t>{10});
+    EXPECT_TRUE(notes.empty());
+
+    loop.Post(target, 1, 11, 0);
+    EXPECT_TRUE(loop.DestroyWindow(target));
+    EXPECT_FALSE(loop.DestroyWindow(target));
+    loop.RunOnePass(); // the message to the destroyed target is dropped
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(MessageLoopTest, PostFromAnotherThreadWakesTheDescriptorAndQuitEndsRun) {
+    std::thread poster([&] {
+        loop.Post(target, 5, 42, 0);
+        loop.Quit();
+    });
+    pollfd p{loop.Descriptor(), POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    loop.Run(); // returns after the pass that follows Quit
+    poster.join();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].First, 42u);
+    p.revents = 0;
+    EXPECT_EQ(poll(&p, 1, 0), 0) << "nothing pending, so the descriptor is quiet";
+}
+
+TEST_F(MessageLoopTest, ReadableIsReportedAgainWhileDataRemains) {
+    Pair pair;
+    ASSERT_EQ(loop.AsyncSelect(pair.Near, target, socketMsg, 59), 0);
+    loop.WatchStream(pair.Near);
+    int taken = 0;
+    onNote = [&](const Note& n) {
+        char c;
+        if (n.Event == SocketReadable && recv(pair.Near, &c, 1, 0) == 1) {
+            ++taken;
+        }
+    };
+    ASSERT_EQ(send(pair.Far, "abc", 3, 0), 3);
+    ASSERT_TRUE(RunUntil(loop, [&] { return taken == 3; }));
+    Settle(loop);
+    EXPECT_EQ(Count(SocketReadable), 3) << "one notice per byte taken, none once it is empty";
+    EXPECT_EQ(Count(SocketWritable), 0) << "writable only after a blocked send";
+    EXPECT_EQ(Count(SocketClosed), 0);
+}
+
+TEST_F(MessageLoopTest, WritableOnceAfterABlockedSend) {
+    Pair pair;
+    ASSERT_EQ(loop.AsyncSelect(pair.Near, target, socketMsg, 59), 0);
+    loop.WatchStream(pair.Near);
+    std::vector<char> block(65536, 'x');
+    size_t sent = 0;
+    for (int i = 0; i < 10000; ++i) {
+        ssize_t n = send(pair.Near, block.data(), block.size(), MSG_NOSIGNAL);
+        if (n < 0) {
+            break;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    loop.WatchWritable(pair.Near);
+    Settle(loop);
+    EXPECT_EQ(Count(SocketWritable), 0) << "no room yet";
+    std::vector<char> sink(1 << 20);
+    size_t drained = 0;
+    while (drained < sent) {
+        ssize_t n = recv(pair.Far, sink.data(), sink.size(), 0);
+        ASSERT_GT(n, 0);
+        drained += static_cast<size_t>(n);
+    }
+    ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketWritable) == 1; }));
+    Settle(loop);
+    EXPECT_EQ(Count(SocketWritable), 1) << "armed once, reported once";
+}
+
+TEST_F(MessageLoopTest, ConnectFinishedCarriesTheConnectError) {
+    int l = Listener();
+    uint16_t open = PortOf(l);
+    int probe = Listener(); // a port with nobody listening once closed
+    uint16_t closed = PortOf(probe);
+    close(probe);
+
+    int good = socket(AF_INET, SOCK_STREAM, 0);
+    int bad = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(loop.AsyncSelect(good, target, socketMsg, 59), 0);
+    ASSERT_EQ(loop.AsyncSelect(bad, target, socketMsg, 59), 0);
+    Settle(loop);
+    EXPECT_TRUE(notes.empty()) << "a fresh socket reports nothing";
+    sockaddr_in a = Loopback(open);
+    sockaddr_in b = Loopback(closed);
+    connect(good, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    connect(bad, reinterpret_cast<sockaddr*>(&b), sizeof b);
+    loop.WatchConnect(good);
+    loop.WatchConnect(bad);
+    ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketConnected) == 2; }));
+    Settle(loop);
+    for (const Note& n : notes) {
+        ASSERT_EQ(n.Event, SocketConnected) << "nothing else is reported";
+        EXPECT_EQ(n.Error, n.First == static_cast<uintptr_t>(good) ? 0u : 10061u);
+    }
+    close(good);
+    close(bad);
+    close(l);
+}
+
+TEST_F(MessageLoopTest, CloseIsReportedOnceAndAResetCarriesItsError) {
+    Pair quiet;
+    Pair reset;
+    for (int fd : {quiet.Near, reset.Near}) {
+        ASSERT_EQ(loop.AsyncSelect(fd, target, socketMsg, 59), 0);
+        loop.WatchStream(fd);
+    }
+    shutdown(quiet.Far, SHUT_WR);
+    linger hard{1, 0};
+    setsockopt(reset.Far, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(reset.Far);
+    reset.Far = -1;
+    ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketClosed) == 2; }));
+    Settle(loop);
+    EXPECT_EQ(Count(SocketClosed), 2);
+    for (const Note& n : notes) {
+        EXPECT_EQ(n.Event, SocketClosed) << "the close comes alone";
+        EXPECT_EQ(n.Error, n.First == static_cast<uintptr_t>(quiet.Near) ? 0u : 10054u);
+    }
+}
+
+TEST_F(MessageLoopTest, ConnectionRequestsAreReportedWhileConnectionsWait) {
+    int l = Listener();
+    ASSERT_EQ(loop.AsyncSelect(l, target, socketMsg, 59), 0);
+    loop.WatchStream(l);
+    std::vector<int> accepted;
+    onNote = [&](const Note& n) {
+        if (n.Event == SocketAccept) {
+            accepted.push_back(accept(l, nullptr, nullptr));
+        }
+    };
+    int c1 = ConnectTo(PortOf(l));
+    int c2 = ConnectTo(PortOf(l));
+    ASSERT_TRUE(RunUntil(loop, [&] { return accepted.size() == 2; }));
+    Settle(loop);
+    EXPECT_EQ(Count(SocketAccept), 2);
+    for (int fd : {c1, c2, l, accepted[0], accepted[1]}) {
+        close(fd);
+    }
+}
+
+TEST_F(MessageLoopTest, CancellingRemovesQueuedNotifications) {
+    Pair pair;
+    ASSERT_EQ(loop.AsyncSelect(pair.Near, target, socketMsg, 59), 0);
+    loop.WatchStream(pair.Near);
+    send(pair.Far, "x", 1, 0);
+    loop.Wait(2000); // the readable notice is now queued, not yet delivered
+    loop.Post(target, socketMsg, static_cast<uintptr_t>(pair.Near), SocketWritable);
+    loop.Post(target, 99, 0, 0); // another message stays
+    ASSERT_EQ(loop.AsyncSelect(pair.Near, target, 0, 0), 0);
+    Settle(loop);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].Msg, 99u);
+}
+
+TEST_F(MessageLoopTest, ANewSocketWithAClosedOnesNumberGetsNoneOfItsNotifications) {
+    int l = Listener();
+    int far1 = ConnectTo(PortOf(l));
+    int old = accept(l, nullptr, nullptr);
+    ASSERT_EQ(loop.AsyncSelect(old, target, socketMsg, 59), 0);
+    loop.WatchStream(old);
+    close(far1); // the peer closes: a closed notice for `old` gets queued
+    loop.Wait(2000);
+    close(old); // closed without cancelling, the worst case
+    int far2 = ConnectTo(PortOf(l));
+    int fresh = accept(l, nullptr, nullptr);
+    ASSERT_EQ(fresh, old) << "Linux hands out the lowest free number";
+    ASSERT_EQ(loop.AsyncSelect(fresh, target, socketMsg, 59), 0);
+    loop.WatchStream(fresh);
+    Settle(loop);
+    EXPECT_EQ(Count(SocketClosed), 0) << "the old socket's close must not reach the new one";
+    send(far2, "y", 1, 0);
+    ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketReadable) == 1; }));
+    for (int fd : {far2, fresh, l}) {
+        close(fd);
+    }
+}
+
+TEST_F(MessageLoopTest, ResolverWritesTheBufferAndPostsTheReply) {
+    uint32_t replyMsg = loop.RegisterMessage("test.ResolveMessage");
+    auto good = std::make_shared<HostEntryBuffer>();
+    auto bad = std::make_shared<HostEntryBuffer>();
+    uint32_t goodId = loop.AsyncResolve(target, replyMsg, "localhost", good);
+    uint32_t badId = loop.AsyncResolve(target, replyMsg, "...", bad); // fails without any lookup
+    EXPECT_NE(goodId, 0u);
+    EXPECT_NE(goodId, badId);
+    ASSERT_TRUE(RunUntil(loop, [&] { return notes.size() == 2; }));
+    for (const Note& n : notes) {
+        EXPECT_EQ(n.Msg, replyMsg);
+        if (n.First == goodId) {
+            EXPECT_EQ(n.Error, 0u);
+            HostEntry entry = ReadHostEntry(*good);
+            EXPECT_EQ(entry.Address, htonl(INADDR_LOOPBACK));
+            EXPECT_EQ(entry.Name, "localhost");
+            EXPECT_EQ(n.Event, 4 + entry.Name.size() + 1) << "the low word is the length";
+        } else {
+            EXPECT_EQ(n.First, badId);
+            EXPECT_EQ(n.Error, 11001u);
+        }
+    }
+}
+
+TEST(SocketErrorCodeTest, ErrnoValuesBecomeTheCodesOfTheSameCondition) {
+    const std::pair<int, int32_t> rows[] = {
+        {EADDRINUSE, 10048}, {ECONNREFUSED, 10061}, {EAGAIN, 10035},    {ECONNRESET, 10054},
+        {EPIPE, 10058},      {ENOTSOCK, 10038},     {EBADF, 10038},     {EADDRNOTAVAIL, 10049},
+        {EMFILE, 10024},     {EINPROGRESS, 10036},  {ETIMEDOUT, 10060}, {EHOSTUNREACH, 10065},
+        {EMSGSIZE, 10040},   {EACCES, 10013},       {EIO, EIO},
+    };
+    for (const auto& [err, code] : rows) {
+        EXPECT_EQ(SocketErrorCode(err), code) << strerror(err);
+    }
+}
+
+} // namespace
+} // namespace quenloft
