@@ -1,0 +1,58 @@
+// The desktop behind the toolkit-free icon classes, on Qt: icons held under handles,
+// the notification area, the taskbar button of a window; and the program-wide gTray
+// and gIcon.
+#pragma once
+
+#include "ui/clsIcon.h"
+#include "ui/clsTray.h"
+
+#include <QFont>
+#include <QIcon>
+#include <QList>
+#include <cstdint>
+#include <optional>
+
+class QPainter;
+class QSystemTrayIcon;
+class QWidget;
+
+namespace quenloft {
+
+// The program's own icon (a blue and green globe circled by a light-blue ring), with
+// images of 48, 32 and 16 pixels.
+QIcon ProgramIcon();
+
+// The windows' normal font: a plain sans-serif face at 8.25 pt, the size their fixed
+// layouts are drawn for.
+QFont DialogFont();
+
+// Icons travel between the classes as handles; 0 is none.
+uintptr_t NewIconHandle(const QIcon& icon);
+QIcon IconOfHandle(uintptr_t handle);
+void ReleaseIconHandle(uintptr_t handle);
+
+// A window as the icon table's receiver handle: it gets the icon's mouse actions as
+// presses of the left button whose X is the action's code.
+uintptr_t WindowHandle(QWidget* window);
+// A painter as the surface handle that PaintIcon draws on.
+uintptr_t SurfaceHandle(QPainter& painter);
+
+// Whether the desktop has a notification area. A test may say it has one; its icons
+// are then made all the same, only nobody sees them.
+bool NotificationAreaAvailable();
+void SetNotificationAreaAvailable(std::optional<bool> available);
+// The icons the notification area shows now.
+QList<QSystemTrayIcon*> ShownTrayIcons();
+
+// Takes the window's taskbar button away (Show false: the window is hidden) or gives it
+// back (Show true: the window is shown and brought forward).
+void ShowInTaskbar(bool Show, QWidget* window);
+
+// The program-wide icon table and held icon, created at their first use.
+clsTray& gTray();
+clsIcon& gIcon();
+// Ends both (the table's icons leave the notification area) and every icon handle;
+// before the application object ends.
+void ReleaseDesktopObjects();
+
+} // namespace quenloft
