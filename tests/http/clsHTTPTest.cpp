@@ -1,0 +1,380 @@
+// The server end to end on 127.0.0.1: raw client sockets, exact bytes, real files.
+#include "http/clsHTTP.h"
+
+#include "LoopbackClient.h"
+#include "TestFolder.h"
+#include "app/modMain.h"
+#include "base/Error.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <regex>
+#include <unistd.h>
+
+using namespace quenloft;
+using quenloft::testing::LoopbackClient;
+using quenloft::testing::RunPasses;
+using quenloft::testing::RunUntil;
+using quenloft::testing::TestFolder;
+
+namespace {
+
+std::string Bytes(size_t count, unsigned seed = 7) {
+    std::string out(count, '\0');
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<char>((i * 131 + seed) % 251);
+    }
+    return out;
+}
+
+std::string Base(const std::string& status, const std::string& connection = "Keep-Alive") {
+    return status + "\r\nServer: Quenloft 1.0\r\nConnection: " + connection +
+           "\r\nAccept-Ranges: none\r\n";
+}
+
+std::string FileHead(size_t length, const std::string& type,
+                     const std::string& connection = "Keep-Alive",
+                     const std::string& version = "HTTP/1.1") {
+    return Base(version + " 200 OK", connection) + "Content-Length: " + std::to_string(length) +
+           "\r\nContent-Type: " + type + "\r\n\r\n";
+}
+
+const std::string NotFound =
+    Base("HTTP/1.1 404 Not Found") + "\r\n<html><h1>404 - File not found</h1></html>";
+
+std::string Get(const std::string& target, const std::string& headers = "") {
+    return "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n";
+}
+
+class Serving : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = dir.MakeFolder("www");
+        gSettings = clsSettings();
+        gStatistics = clsSettings();
+        gSettings.SetVariableValue(Variant("IndexPath"), Variant(root));
+        gLog.SetFileName(dir / "Log.dat");
+        server.StartServer(0);
+        port = server.PrimarySocket->LocalPort();
+    }
+    void TearDown() override {
+        server.StopServer();
+        RunPasses(5);
+    }
+
+    // The answer to one request on a new connection.
+    std::string Fetch(const std::string& request) {
+        LoopbackClient client(port);
+        client.Send(request);
+        return client.ReadAnswer();
+    }
+    int32_t Statistic(const char* key) { return gStatistics.VariableValue(Variant(key)).ToLong(); }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        return dir.Write("www/" + name, bytes);
+    }
+    void Setting(const char* key, const Variant& value) {
+        gSettings.SetVariableValue(Variant(key), value);
+    }
+
+    TestFolder dir;
+    std::string root;
+    clsHTTP server;
+    int port = 0;
+};
+
+TEST_F(Serving, FilesOfEverySizeArriveWholeOnOneConnection) {
+    LoopbackClient client(port);
+    int64_t total = 0;
+    for (size_t size : {0, 1, 1024, 1025, 3000}) {
+        std::string name = "f" + std::to_string(size) + ".bin";
+        std::string content = Bytes(size, static_cast<unsigned>(size));
+        Write(name, content);
+        std::string expected = FileHead(size, "application/octet-stream") + content;
+        ASSERT_TRUE(client.Send(Get("/" + name)));
+        EXPECT_EQ(client.Read(expected.size()), expected) << size;
+        total += static_cast<int64_t>(size);
+    }
+    RunPasses();
+    EXPECT_EQ(client.Pending(), "");
+    EXPECT_EQ(Statistic("RequestsOK"), 5);
+    EXPECT_EQ(Statistic("BytesSend"), total); // the bytes really sent, not 1024 a piece
+}
+
+TEST_F(Serving, ContentTypesAndEscapedTargets) {
+    Write("sub/a b.HTML", "<p>");
+    Write("x.txt", "t");
+    EXPECT_EQ(Fetch(Get("/sub/a%20b.HTML")), FileHead(3, "text/html") + "<p>");
+    EXPECT_EQ(Fetch(Get("/x.txt?cache=1")), FileHead(1, "text/plain") + "t");
+    EXPECT_EQ(Fetch("get /x.txt HTTP/1.0\r\n\r\n"),
+              FileHead(1, "text/plain", "Keep-Alive", "HTTP/1.0") + "t");
+}
+
+TEST_F(Serving, IndexFilesInListOrderThenListingThen404) {
+    dir.MakeFolder("www/docs");
+    Setting("IndexNames", Variant::Array({Variant("index.htm"), Variant("index.html")}));
+    Write("index.html", "second");
+    EXPECT_EQ(Fetch(Get("/")), FileHead(6, "text/html") + "second");
+    Write("index.htm", "first");
+    EXPECT_EQ(Fetch(Get("/")), FileHead(5, "text/html") + "first");
+
+    std::string listing = Fetch(Get("/docs/"));
+    EXPECT_EQ(listing.substr(0, listing.find("Content-Length")),
+              Base("HTTP/1.1 200 OK") + "Content-Type: text/html\r\n");
+    EXPECT_EQ(Statistic("RequestsDirectoryListing"), 1);
+
+    Setting("DLEnabled", Variant(int16_t(0)));
+    EXPECT_EQ(Fetch(Get("/docs/")), NotFound);
+    EXPECT_EQ(Fetch(Get("/docs")), NotFound); // a folder without its final "/"
+}
+
+TEST_F(Serving, ListingPageExactly) {
+    dir.MakeFolder("www/My Files/img");
+    Write("My Files/a&b.txt", "abc");
+    Write("My Files/.secret", "s");
+    std::string page =
+        "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\r\n<html>\r\n<head>\r\n"
+        "<title>Index of /My%20Files/</title>\r\n</head>\r\n<body>\r\n"
+        "<h1>Index of /My%20Files/</h1>\r\n<pre>      <strong>Name</strong>" +
+        std::string(35, ' ') + "<strong>Size</strong>\r\n<hr>[DIR] <a href=\"/\">Parent " +
+        "Directory</a>" + std::string(23, ' ') + "   - \r\n" +
+        "      <a href=a%26b.txt>a&amp;b.txt</a> " + std::string(31, ' ') + "3\r\n" +
+        "      <a href=img/>img</a> " + std::string(35, ' ') +
+        "0\r\n</pre><hr>\r\n<address>Quenloft at " + server.PrimarySocket->LocalHostName() +
+        " Port " + std::to_string(port) + "</address>\r\n</body></html>";
+    Setting("DLShowSize", Variant(int16_t(1)));
+    std::string expected = Base("HTTP/1.1 200 OK") + "Content-Type: text/html\r\n" +
+                           "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+    EXPECT_EQ(Fetch(Get("/My%20Files/")), expected);
+
+    Setting("DLShowHiddenFiles", Variant(int16_t(1)));
+    std::string withHidden = Fetch(Get("/My%20Files/"));
+    EXPECT_NE(withHidden.find("<a href=.secret>.secret</a>"), std::string::npos);
+    EXPECT_EQ(Fetch(Get("/Missing/")), NotFound);
+}
+
+TEST_F(Serving, ErrorPagesAndTheirCounters) {
+    EXPECT_EQ(Fetch(Get("/none.txt")), NotFound);
+    EXPECT_EQ(Fetch("POST / HTTP/1.1\r\nHost: x\r\n\r\n"),
+              Base("HTTP/1.1 405 Method Not Allowed") +
+                  "\r\n<html><h1>405 - Method Not Allowed</h1></html>");
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 1);
+    EXPECT_EQ(Statistic("RequestsMethodNotAllowed"), 1);
+    EXPECT_EQ(Statistic("RequestsOK"), 0);
+}
+
+TEST_F(Serving, TargetsOutsideTheServedFolderAreRefused) {
+    dir.Write("secret.txt", "s");
+    dir.Write("www2/x", "x");
+    Write(".hidden", "h");
+    for (const char* target : {"/../secret.txt", "/%2e%2e/secret.txt", "/a/%2E%2E/../secret.txt",
+                               "2/x", "/.hidden", "/secret.txt%00"}) {
+        EXPECT_EQ(Fetch(Get(target)), NotFound) << target;
+    }
+    Setting("IndexPath", Variant(""));
+    Write("index.html", "i");
+    EXPECT_EQ(Fetch(Get("/www/index.html")), NotFound); // no folder set: nothing served
+}
+
+TEST_F(Serving, TrailingSlashOfTheRootIsRemovedOnce) {
+    Setting("IndexPath", Variant(root + "/"));
+    Write("a.txt", "a");
+    EXPECT_EQ(Fetch(Get("/a.txt")), FileHead(1, "text/plain") + "a");
+    EXPECT_EQ(gSettings.VariableValue(Variant("IndexPath")).ToText(), root);
+}
+
+TEST_F(Serving, CloseIsHonouredAndKeepAliveKeepsTheConnection) {
+    Write("a.txt", "abc");
+    LoopbackClient keep(port);
+    keep.Send(Get("/a.txt"));
+    EXPECT_EQ(keep.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+    EXPECT_FALSE(keep.ClosedByServer(200));
+
+    LoopbackClient close(port);
+    close.Send(Get("/a.txt", "Connection: CLOSE\r\n"));
+    EXPECT_EQ(close.ReadToEnd(), FileHead(3, "text/plain", "Close") + "abc");
+
+    LoopbackClient many(port); // several values are not a close request
+    many.Send(Get("/a.txt", "Connection: close, TE\r\n"));
+    EXPECT_EQ(many.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+
+    LoopbackClient refused(port);
+    refused.Send("DELETE / HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(refused.ReadToEnd(), Base("HTTP/1.1 405 Method Not Allowed", "Close") +
+                                       "\r\n<html><h1>405 - Method Not Allowed</h1></html>");
+}
+
+TEST_F(Serving, RequestSplitIntoSingleBytesIsAnsweredOnce) {
+    Write("a.txt", "abc");
+    LoopbackClient client(port);
+    std::string request = Get("/a.txt");
+    for (size_t i = 0; i < request.size(); ++i) {
+        client.Send(request.substr(i, 1));
+        RunPasses(2);
+        if (i + 1 < request.size()) {
+            ASSERT_EQ(client.Pending(), "") << "answered before the empty line, at " << i;
+        }
+    }
+    std::string expected = FileHead(3, "text/plain") + "abc";
+    EXPECT_EQ(client.ReadAnswer(), expected);
+}
+
+TEST_F(Serving, PipelinedRequestsAreAnsweredInOrder) {
+    std::string big = Bytes(3000);
+    Write("big.bin", big);
+    Write("a.txt", "abc");
+    std::string expected = FileHead(3000, "application/octet-stream") + big + NotFound +
+                           FileHead(3, "text/plain") + "abc" +
+                           FileHead(3000, "application/octet-stream", "Close") + big;
+    LoopbackClient client(port);
+    client.Send(Get("/big.bin") + Get("/none") + Get("/a.txt") +
+                Get("/big.bin", "Connection: close\r\n") + Get("/a.txt"));
+    EXPECT_EQ(client.ReadToEnd(), expected); // nothing after the close
+}
+
+TEST_F(Serving, MalformedRequestsGet400And431AndBodiesAreNeverRequests) {
+    std::string bad =
+        Base("HTTP/1.1 400 Bad Request", "Close") + "\r\n<html><h1>400 - Bad Request</h1></html>";
+    for (const char* request : {"GET /\r\n\r\n", "GET / FOO/1.1\r\n\r\n", "GET  / HTTP/1.1\r\n\r\n",
+                                "GET / HTTP/1.1 x\r\n\r\n", "\r\n\r\n"}) {
+        LoopbackClient client(port);
+        client.Send(request);
+        EXPECT_EQ(client.ReadToEnd(), bad) << request;
+    }
+
+    LoopbackClient huge(port);
+    huge.Send("GET / HTTP/1.1\r\nX-Long: " + std::string(70000, 'a'));
+    EXPECT_EQ(huge.ReadToEnd(),
+              Base("HTTP/1.1 431 Request Header Fields Too Large", "Close") +
+                  "\r\n<html><h1>431 - Request Header Fields Too Large</h1></html>");
+
+    LoopbackClient body(port);
+    body.Send("POST / HTTP/1.1\r\nContent-Length: 19\r\n\r\n" + Get("/"));
+    EXPECT_EQ(body.ReadToEnd(), Base("HTTP/1.1 405 Method Not Allowed", "Close") +
+                                    "\r\n<html><h1>405 - Method Not Allowed</h1></html>");
+}
+
+TEST_F(Serving, EveryRequestIsLoggedOnOneLine) {
+    LoopbackClient client(port);
+    client.Send(Get("/a.txt"));
+    client.ReadAnswer();
+    client.Send("PUT /x\x01y HTTP/1.1\r\n\r\n");
+    client.ReadAnswer();
+    std::string log = TestFolder::Read(dir / "Log.dat");
+    std::string clientPort = std::to_string(client.LocalPort());
+    std::regex line("[^:]+:[0-9:]+[^:]*: 127\\.0\\.0\\.1@:" + clientPort + "  (.*)\r\n");
+    std::smatch first, second;
+    size_t end = log.find("\r\n") + 2;
+    std::string firstLine = log.substr(0, end), secondLine = log.substr(end);
+    ASSERT_TRUE(std::regex_match(firstLine, first, line)) << log;
+    EXPECT_EQ(first[1], "GET /a.txt HTTP/1.1");
+    ASSERT_TRUE(std::regex_match(secondLine, second, line)) << log;
+    EXPECT_EQ(second[1], "PUT /x\\x01y HTTP/1.1");
+}
+
+TEST_F(Serving, SlotsAreReusedAndAFailedConnectionFreesItsSlot) {
+    auto first = std::make_unique<LoopbackClient>(port);
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 1; }));
+    LoopbackClient second(port);
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 2; }));
+    first.reset();
+    ASSERT_TRUE(RunUntil([&] { return server.Connections[0] == nullptr; }));
+    LoopbackClient third(port);
+    ASSERT_TRUE(RunUntil([&] { return server.Connections[0] != nullptr; }));
+    EXPECT_EQ(server.ConnectionCount, 2);
+
+    Write("big.bin", Bytes(4 << 20));
+    third.Send(Get("/big.bin"));
+    RunPasses();
+    third.Reset(); // the server's next send fails
+    EXPECT_TRUE(RunUntil([&] { return server.Connections[0] == nullptr; }));
+}
+
+TEST_F(Serving, FileChangingDuringTheTransfer) {
+    const size_t size = 200 * 1024;
+    std::string content = Bytes(size);
+    std::string path = Write("grow.bin", content);
+    std::string head = FileHead(size, "application/octet-stream");
+    LoopbackClient grows(port);
+    grows.Send(Get("/grow.bin"));
+    ASSERT_EQ(grows.Read(head.size()), head);
+    dir.Write("www/grow.bin", content + Bytes(5000, 3)); // the extra bytes are not sent
+    EXPECT_EQ(grows.Read(size), content);
+    grows.Send(Get("/none"));
+    EXPECT_EQ(grows.ReadAnswer(), NotFound); // still in step
+
+    dir.Write("www/shrink.bin", content);
+    LoopbackClient shrinks(port);
+    shrinks.Send(Get("/shrink.bin"));
+    ASSERT_EQ(shrinks.Read(head.size()), head);
+    ASSERT_EQ(::truncate((dir / "www/shrink.bin").c_str(), 100000), 0);
+    EXPECT_EQ(shrinks.ReadToEnd(), content.substr(0, 100000)); // then closed
+}
+
+TEST_F(Serving, StopDuringATransferClosesEverythingAndStartIsClean) {
+    Write("big.bin", Bytes(8 << 20));
+    LoopbackClient idle(port);
+    LoopbackClient reader(port);
+    reader.Send(Get("/big.bin"));
+    ASSERT_EQ(reader.Read(50).size(), 50u);
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 2; }));
+    server.StopServer();
+    EXPECT_EQ(server.ConnectionCount, 0);
+    EXPECT_TRUE(server.Connections.empty());
+    EXPECT_LT(reader.ReadToEnd().size(), size_t(8 << 20));
+    EXPECT_TRUE(idle.ClosedByServer());
+
+    server.StartServer(0);
+    port = server.PrimarySocket->LocalPort();
+    Write("a.txt", "abc");
+    EXPECT_EQ(Fetch(Get("/a.txt")), FileHead(3, "text/plain") + "abc");
+    EXPECT_EQ(server.ConnectionCount, 1);
+}
+
+TEST_F(Serving, StartOnATakenPortFails) {
+    clsHTTP other;
+    try {
+        other.StartServer(port);
+        FAIL() << "a second server listened on the same port";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Number(), 10048);
+        EXPECT_EQ(e.Description(), "Address already in use.");
+        EXPECT_EQ(e.Source(), "clsSocket.Listen");
+    }
+}
+
+TEST_F(Serving, ThousandIdleConnectionsAndAStalledReaderBlockNobody) {
+    Write("a.txt", "abc");
+    Write("big.bin", Bytes(8 << 20));
+    LoopbackClient stalled(port, 4096);
+    stalled.Send(Get("/big.bin"));
+    std::vector<std::unique_ptr<LoopbackClient>> idle;
+    for (int i = 0; i < 1000; ++i) {
+        idle.push_back(std::make_unique<LoopbackClient>(port));
+        ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == i + 2; })) << i;
+    }
+    std::string expected = FileHead(3, "text/plain") + "abc";
+    EXPECT_EQ(Fetch(Get("/a.txt")), expected);
+}
+
+TEST_F(Serving, AtTheBoundTheLongestSilentConnectionMakesRoom) {
+    server.SetConnectionLimit(3);
+    Write("a.txt", "abc");
+    std::string expected = FileHead(3, "text/plain") + "abc";
+    LoopbackClient oldest(port);
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 1; }));
+    LoopbackClient busy(port);
+    LoopbackClient quiet(port);
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 3; }));
+    busy.Send(Get("/a.txt"));
+    EXPECT_EQ(busy.Read(expected.size()), expected);
+
+    LoopbackClient newcomer(port);
+    newcomer.Send(Get("/a.txt"));
+    EXPECT_EQ(newcomer.Read(expected.size()), expected);
+    EXPECT_TRUE(oldest.ClosedByServer());
+    EXPECT_FALSE(quiet.ClosedByServer(100));
+    EXPECT_FALSE(busy.ClosedByServer(100));
+}
+
+} // namespace
