@@ -1,0 +1,71 @@
+// Feeds arbitrary received bytes, split at arbitrary points, through a connection's request
+// handling (framing, bounds, parsing, target mapping, listing, error answers) with send
+// completions in between. It must never crash, hold more than the head bound unanswered,
+// or let an exception escape. The first byte of the input chooses the split points.
+#include "app/modMain.h"
+#include "http/clsHTTP.h"
+#include "http/modRequest.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+using namespace quenloft;
+
+namespace {
+
+// A served folder with a file, an index file, a subfolder and a hidden file.
+void PrepareOnce() {
+    static bool done = [] {
+        auto root = std::filesystem::temp_directory_path() / "quenloft-http-fuzz";
+        std::filesystem::create_directories(root / "sub");
+        std::ofstream(root / "a.txt") << std::string(3000, 'a');
+        std::ofstream(root / "sub" / "index.html") << "<p>";
+        std::ofstream(root / "sub" / "b c.txt") << "b";
+        std::ofstream(root / ".hidden") << "h";
+        gSettings.SetVariableValue(Variant("IndexPath"), Variant(root.string()));
+        gSettings.SetVariableValue(Variant("IndexNames"), Variant::Array({Variant("index.html")}));
+        gSettings.SetVariableValue(Variant("DLShowDate"), Variant(int16_t(1)));
+        gSettings.SetVariableValue(Variant("DLShowSize"), Variant(int16_t(1)));
+        gLog.SetFileName(""); // log lines are attempted and fail quietly
+        return true;
+    }();
+    (void)done;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    PrepareOnce();
+    if (size == 0) {
+        return 0;
+    }
+    static clsHTTP server;
+    auto C = std::make_shared<clsConnection>();
+    C->Socket = std::make_shared<clsSocket>();
+    C->Trapper = &server;
+    server.Connections = {C};
+    server.ConnectionCount = 1;
+
+    uint32_t split = data[0] | 1u;
+    std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+    while (!bytes.empty()) {
+        split = split * 1103515245u + 12345u;
+        size_t piece = std::min<size_t>(bytes.size(), 1 + (split >> 16) % 97);
+        server.ReceiveData(*C, bytes.substr(0, piece));
+        bytes.remove_prefix(piece);
+        if (C->Buffer.size() > MaxRequestHead) {
+            __builtin_trap();
+        }
+        server.SocketEvent(0, "OnSendComplete", {});
+    }
+    server.SocketEvent(0, "OnClose", {});
+    if (server.Connections[0] != nullptr) {
+        __builtin_trap();
+    }
+    return 0;
+}
