@@ -90,8 +90,8 @@ uint32_t ActionCode(QSystemTrayIcon::ActivationReason reason) {
 }
 
 // Each icon is a QSystemTrayIcon, known by its receiver and identifier. The icon's
-// callback message 513 reaches the receiver as a press of the left button, with the
-// action's code as X.
+// callback message 513 reaches the receiver as a posted press of the left button, with
+// the action's code as X.
 class QtNotifyArea : public NotifyArea {
 public:
     void ShellNotifyIcon(uint32_t message, const NotifyIconData& data) override {
@@ -143,9 +143,12 @@ private:
         if (!receiver || found == icons_.end() || found->second.Callback != WM_LBUTTONDOWN) {
             return;
         }
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(code, 0), QPointF(code, 0),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(receiver.data(), &press);
+        // Posted, as the desktop posts it: the receiver may remove the very icon that
+        // reports, which must not happen inside the icon's own signal.
+        QCoreApplication::postEvent(receiver.data(),
+                                    new QMouseEvent(QEvent::MouseButtonPress, QPointF(code, 0),
+                                                    QPointF(code, 0), Qt::LeftButton,
+                                                    Qt::LeftButton, Qt::NoModifier));
     }
 
     static void Update(Entry& entry, const NotifyIconData& data) {
