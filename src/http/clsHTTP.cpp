@@ -342,14 +342,21 @@ void clsHTTP::SendNextPiece(clsConnection& C) {
     C.Socket->SendData(Variant::Bytes(std::move(piece)));
     Count("BytesSend", size);
     if (file.Sent() >= file.Length()) {
-        SetTcpOption(C, TCP_CORK, 0); // the last piece leaves at once
+        SetCork(C, false); // the last piece leaves at once
     }
 }
 
 void clsHTTP::EndTransfer(clsConnection& C) {
     C.Transfer.Close();
     C.URL.clear();
-    SetTcpOption(C, TCP_CORK, 0);
+    SetCork(C, false);
+}
+
+void clsHTTP::SetCork(clsConnection& C, bool on) {
+    if (C.Corked != on) {
+        C.Corked = on;
+        SetTcpOption(C, TCP_CORK, on ? 1 : 0);
+    }
 }
 
 // --- answering a request -----------------------------------------------------------
@@ -451,17 +458,29 @@ bool clsHTTP::TryIndexFiles(clsConnection& C) {
     return false;
 }
 
+// The head carries the first piece, so a small file leaves in one segment; the pieces
+// after it follow one per send completion. A longer file keeps the socket corked until
+// its last piece, so the kernel sends full segments instead of one per piece.
 void clsHTTP::AnswerFile(clsConnection& C) {
     Count("RequestsOK");
     C.ResponseMIME->Add("Content-Length", std::to_string(C.Transfer.Length()));
     C.ResponseMIME->Add("Content-Type", ContentType(GetExtension(C.URL)));
     C.FileIndex = 1;
-    if (C.Transfer.Length() > 0) {
-        SetTcpOption(C, TCP_CORK, 1); // the head leaves together with the first piece
+    if (C.Transfer.Length() > PieceSize) {
+        SetCork(C, true);
     }
-    Answer(C, C.Response, std::string());
+    std::string first = C.Transfer.NextPiece(PieceSize);
+    Answer(C, C.Response, first);
     if (!C.Answering) {
         EndTransfer(C);
+        return;
+    }
+    C.FileIndex = C.Transfer.Sent() + 1;
+    if (!first.empty()) {
+        Count("BytesSend", static_cast<int16_t>(first.size()));
+    }
+    if (C.Transfer.Sent() >= C.Transfer.Length()) {
+        SetCork(C, false);
     }
 }
 

@@ -76,6 +76,7 @@ private:
     void FinishAnswer(clsConnection& C);
     void SendNextPiece(clsConnection& C);
     void EndTransfer(clsConnection& C);
+    void SetCork(clsConnection& C, bool on);
 
     void ProcessRequest(const std::string& request, clsConnection& C);
     void NewHeaderLists(clsConnection& C, const std::vector<std::string>& lines);

@@ -125,21 +125,37 @@ std::string ParentRow(const ListingRequest& request, std::span<const bool> safeC
     return row + Spaces(3) + "- \r\n";
 }
 
-std::string EntryRow(const ListingRequest& request, const folder::FolderEntry& entry,
-                     std::span<const bool> safeChars) {
-    std::string row = Spaces(6) + "<a href=" + EncodeURL(entry.Name, safeChars);
+// The date text of the previous row, which the next row often shares.
+struct DateTexts {
+    double Date = -1;
+    std::string Text;
+    const std::string& Of(double date) {
+        if (date != Date) {
+            Date = date;
+            Text = OleDateText(date);
+        }
+        return Text;
+    }
+};
+
+// Appends one row; the caller takes it back out when a step of it fails.
+void AppendEntryRow(std::string& page, const ListingRequest& request,
+                    const folder::FolderEntry& entry, std::span<const bool> safeChars,
+                    DateTexts& dates) {
+    page.append(6, ' ').append("<a href=").append(EncodeURL(entry.Name, safeChars));
     if (entry.IsFolder) {
-        row += "/";
+        page += '/';
     }
     std::string shown = ShortenText(entry.Name, 37);
-    row += ">" + HtmlEscape(shown) + "</a> " + Spaces(38 - static_cast<int64_t>(shown.size()));
+    page.append(">").append(HtmlEscape(shown)).append("</a> ");
+    page.append(static_cast<size_t>(std::max<int64_t>(38 - int64_t(shown.size()), 0)), ' ');
     if (request.ShowDate) {
-        row += OleDateText(entry.Modified) + Spaces(3);
+        page.append(dates.Of(entry.Modified)).append(3, ' ');
     }
     if (request.ShowSize) {
-        row += std::to_string(entry.Length);
+        page.append(std::to_string(entry.Length));
     }
-    return row + "\r\n";
+    page.append("\r\n");
 }
 
 } // namespace
@@ -309,8 +325,13 @@ std::string ListingPage(const ListingRequest& request, std::span<const bool> saf
     page += ParentRow(request, safeChars);
     std::vector<folder::FolderEntry> entries;
     ResumeNext([&] { entries = folder::ListFolder(request.Folder, request.ShowHidden); });
+    page.reserve(page.size() + entries.size() * 128 + 256);
+    DateTexts dates;
     for (const folder::FolderEntry& entry : entries) {
-        ResumeNext([&] { page += EntryRow(request, entry, safeChars); });
+        size_t mark = page.size();
+        if (!ResumeNext([&] { AppendEntryRow(page, request, entry, safeChars, dates); })) {
+            page.resize(mark);
+        }
     }
     page += "</pre><hr>\r\n<address>Quenloft at " + HtmlEscape(request.HostName) + " Port " +
             std::to_string(request.Port) + "</address>\r\n</body></html>";

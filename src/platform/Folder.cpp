@@ -24,24 +24,42 @@ struct FolderStream {
     }
 };
 
-unsigned char Lower(char c) {
-    auto b = static_cast<unsigned char>(c);
-    return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b;
+// People read listings alphabetically: by the name without regard to case, and names
+// equal but for case in a fixed order.
+void SortByName(std::vector<FolderEntry>& entries) {
+    std::vector<std::pair<std::string, size_t>> keys;
+    keys.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        std::string key = entries[i].Name;
+        for (char& c : key) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c + 32);
+            }
+        }
+        keys.emplace_back(std::move(key), i);
+    }
+    std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first
+                                  : entries[a.second].Name < entries[b.second].Name;
+    });
+    std::vector<FolderEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const auto& key : keys) {
+        sorted.push_back(std::move(entries[key.second]));
+    }
+    entries = std::move(sorted);
 }
 
-// People read listings alphabetically; names equal but for case keep a fixed order.
-bool NameBefore(const FolderEntry& a, const FolderEntry& b) {
-    bool less =
-        std::lexicographical_compare(a.Name.begin(), a.Name.end(), b.Name.begin(), b.Name.end(),
-                                     [](char x, char y) { return Lower(x) < Lower(y); });
-    bool greater =
-        std::lexicographical_compare(b.Name.begin(), b.Name.end(), a.Name.begin(), a.Name.end(),
-                                     [](char x, char y) { return Lower(x) < Lower(y); });
-    return less || (!greater && a.Name < b.Name);
-}
-
+// Entries of one folder often share their modification second; the local time of a
+// second is worked out once.
 double ModifiedOf(const struct stat& st) {
-    return OleDateFromTime(st.st_mtim.tv_sec);
+    thread_local std::time_t lastSecond = -1;
+    thread_local double lastDate = 0;
+    if (st.st_mtim.tv_sec != lastSecond) {
+        lastSecond = st.st_mtim.tv_sec;
+        lastDate = OleDateFromTime(lastSecond);
+    }
+    return lastDate;
 }
 
 // The entry for one name, or false when it is a system entry or cannot be examined.
@@ -84,7 +102,7 @@ std::vector<FolderEntry> ListFolder(const std::string& path, bool includeHidden)
             entries.push_back(std::move(entry));
         }
     }
-    std::sort(entries.begin(), entries.end(), NameBefore);
+    SortByName(entries);
     return entries;
 }
 
