@@ -36,11 +36,14 @@ void OnEndSignal(int) {
 
 // Qt gives up with a fatal message when it cannot reach the display; the program says
 // so in one sentence instead of a core dump.
-void QuietFatal(QtMsgType type, const QMessageLogContext&, const QString& text) {
+void QuietFatal(QtMsgType type, const QMessageLogContext&, const QString&) {
     if (type == QtFatalMsg) {
+        const char* display = IsSet("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY")
+                              : IsSet("DISPLAY")       ? std::getenv("DISPLAY")
+                                                       : "";
         std::fprintf(stderr,
-                     "Quenloft cannot open its window: the display could not be reached (%s).\n",
-                     qPrintable(text.section('\n', 0, 0)));
+                     "Quenloft cannot open its window: the display \"%s\" cannot be reached.\n",
+                     display);
         std::_Exit(1);
     }
 }
@@ -109,7 +112,6 @@ int RunProgram(const char* programPath) {
     qInstallMessageHandler(previous);
     QApplication::setApplicationName("Quenloft");
     QGuiApplication::setDesktopFileName("quenloft");
-    QApplication::setWindowIcon(ProgramIcon());
     // The main window may be hidden in the notification area while the settings dialog
     // is closed; only the main window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <csignal>
 
 namespace quenloft::testing {
 namespace {
@@ -233,6 +234,24 @@ TEST_F(frmMainTest, ClosingWritesBothStoresAndClosesTheSettingsDialog) {
 
     window.close(); // a second close changes nothing
     EXPECT_EQ(unloaded.count(), 1);
+}
+
+TEST_F(frmMainTest, EndSignalsCloseTheWindowTheSameWay) {
+    RouteEndRequests(&window);
+    gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(2)));
+    QSignalSpy unloaded(&window, &frmMain::Unloaded);
+    ::raise(SIGTERM);
+    ::raise(SIGINT); // a second request finds the program already ending
+    EXPECT_TRUE(WaitUntil([&] { return unloaded.count() == 1; }));
+    QApplication::processEvents();
+    EXPECT_EQ(unloaded.count(), 1);
+    EXPECT_FALSE(window.isVisible());
+    clsSettings saved;
+    saved.LoadData(data.Path() + "/HTTP-Statistic.dat");
+    EXPECT_EQ(saved.VariableValue("RequestsOK"), Variant(int16_t(2)));
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        ::signal(signal, SIG_DFL);
+    }
 }
 
 } // namespace
