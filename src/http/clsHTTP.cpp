@@ -363,10 +363,18 @@ void clsHTTP::SetCork(clsConnection& C, bool on) {
 
 void clsHTTP::ProcessRequest(const std::string& request, clsConnection& C) {
     RequestText text = SplitRequest(request);
+    // The line is made on arrival and written once the answer is on its way, so the
+    // client does not wait for the log file.
+    std::string logLine;
     ResumeNext([&] {
-        gLog.AddString(OleDateText(OleNow()) + ": " + C.Socket->RemoteHostIP() + "@" + ":" +
-                       std::to_string(C.Socket->RemotePort()) + "  " + text.Lines.front());
+        logLine = OleDateText(OleNow()) + ": " + C.Socket->RemoteHostIP() + "@" + ":" +
+                  std::to_string(C.Socket->RemotePort()) + "  " + text.Lines.front();
     });
+    Answer(C, text);
+    ResumeNext([&] { gLog.AddString(logLine); });
+}
+
+void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
     C.Transfer.Close();
     C.URL.clear();
     if (text.Fields.size() != 3 || !IsValidVersion(text.Fields[2])) {

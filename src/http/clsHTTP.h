@@ -4,6 +4,7 @@
 #pragma once
 
 #include "http/clsConnection.h"
+#include "http/modRequest.h"
 #include "net/clsSocket.h"
 
 #include <array>
@@ -79,6 +80,7 @@ private:
     void SetCork(clsConnection& C, bool on);
 
     void ProcessRequest(const std::string& request, clsConnection& C);
+    void Answer(clsConnection& C, const RequestText& text);
     void NewHeaderLists(clsConnection& C, const std::vector<std::string>& lines);
     std::string ServedRoot();
     bool ListingOn();
