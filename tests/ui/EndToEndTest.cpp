@@ -19,13 +19,13 @@ class EndToEnd : public WidgetTest {};
 TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
     TempFolder served;
     std::string body(1500, 'q'); // two pieces
-    served.Write("hello.txt", body);
+    std::ofstream(served.File("hello.txt")) << body;
     int port = FreePort();
     clsSettings stored;
-    stored.SetVariableValue("IndexPath", Variant(served.Path()));
+    stored.SetVariableValue("IndexPath", Variant(served.Path));
     stored.SetVariableValue("DLEnabled", Variant(int16_t(1)));
     stored.SetVariableValue("ServerPort", Variant(std::to_string(port)));
-    stored.SaveData(data.Path() + "/HTTP-Settings.dat");
+    stored.SaveData(data.File("HTTP-Settings.dat"));
 
     frmMain window;
     QSignalSpy unloaded(&window, &frmMain::Unloaded);
@@ -33,7 +33,7 @@ TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
         window.show();
         window.SetStatus(0);
     });
-    EXPECT_EQ(gLog.FileName(), data.Path() + "/Log.dat");
+    EXPECT_EQ(gLog.FileName(), data.File("Log.dat"));
     auto* start = window.findChild<QPushButton*>("cmdStart");
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_EQ(start->text(), "&Stop");
@@ -65,8 +65,8 @@ TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
     window.close();
     EXPECT_EQ(unloaded.count(), 1);
     clsSettings settings, statistics;
-    settings.LoadData(data.Path() + "/HTTP-Settings.dat");
-    statistics.LoadData(data.Path() + "/HTTP-Statistic.dat");
+    settings.LoadData(data.File("HTTP-Settings.dat"));
+    statistics.LoadData(data.File("HTTP-Statistic.dat"));
     EXPECT_EQ(settings.VariableValue("ServerPort"), Variant(std::to_string(port)));
     EXPECT_EQ(statistics.VariableValue("RequestsOK").ToLong(), 1);
     EXPECT_EQ(statistics.VariableValue("RequestsDirectoryListing").ToLong(), 1);

@@ -1,6 +1,6 @@
 // What the widget tests share: one application object on the offscreen platform with
 // the sockets' loop driven by it, a fresh data folder and stores per test, waits with a
-// watchdog, answers to modal dialogs, and a loopback client.
+// watchdog, answers to modal dialogs, and loopback sockets.
 #pragma once
 
 #include "app/modMain.h"
@@ -17,9 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <iterator>
-#include <netinet/in.h>
-#include <stdlib.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,32 +28,25 @@ namespace quenloft::testing {
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     QElapsedTimer clock;
     clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
+    while (!done() && clock.elapsed() < timeoutMs) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
-    return true;
+    return done();
 }
 
-// Answers the next modal dialog from inside its own loop. The dialog is closed anyway
-// when no answer came in time, so no test waits forever.
+// Answers the next modal dialog from inside its own loop; a dialog still open after
+// `timeoutMs` is closed, so no test waits forever.
 class ModalAnswer {
 public:
-    explicit ModalAnswer(std::function<void(QWidget*)> answer, int timeoutMs = 5000)
-        : answer_(std::move(answer)) {
+    explicit ModalAnswer(std::function<void(QWidget*)> answer, int timeoutMs = 5000) {
         clock_.start();
-        QObject::connect(&timer_, &QTimer::timeout, [this, timeoutMs] {
+        QObject::connect(&timer_, &QTimer::timeout, [this, answer, timeoutMs] {
             QWidget* modal = QApplication::activeModalWidget();
             if (modal && !answered_) {
                 answered_ = true;
-                answer_(modal);
-            } else if (clock_.elapsed() > timeoutMs) {
-                timer_.stop();
-                if (modal) {
-                    modal->close();
-                }
+                answer(modal);
+            } else if (modal && clock_.elapsed() > timeoutMs) {
+                modal->close();
             }
         });
         timer_.start(10);
@@ -63,103 +54,81 @@ public:
     bool Answered() const { return answered_; }
 
 private:
-    std::function<void(QWidget*)> answer_;
     QTimer timer_;
     QElapsedTimer clock_;
     bool answered_ = false;
 };
 
 // A temporary folder, removed with its contents.
-class TempFolder {
-public:
-    TempFolder() {
+struct TempFolder {
+    std::string Path = [] {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "quenloft-ui-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path_ + "/" + name, std::ios::binary) << bytes;
-        return path_ + "/" + name;
-    }
+        return ::mkdtemp(pattern.data()) ? pattern : std::string();
+    }();
+    ~TempFolder() { std::filesystem::remove_all(Path); }
+    std::string File(const std::string& name) const { return Path + "/" + name; }
     std::string Read(const std::string& name) const {
-        std::ifstream in(path_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        std::ostringstream bytes;
+        bytes << std::ifstream(File(name), std::ios::binary).rdbuf();
+        return bytes.str();
     }
-
-private:
-    std::string path_;
 };
 
-// A listening socket on 127.0.0.1 with a port of the system's choice.
-class Listener {
-public:
-    Listener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 4);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~Listener() { Close(); }
-    void Close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    int Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
-// A port nobody listens on at the moment.
-inline int FreePort() {
-    return Listener().Port();
-}
-
-// Whether something accepts connections on 127.0.0.1:port.
-inline bool Accepts(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+inline sockaddr_in Loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(uint16_t(port));
-    bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
+    return address;
 }
 
-// One request over loopback from a blocking client; the whole answer, read until the
-// server closes (the request asks it to) or 5 seconds pass.
-inline std::string Fetch(int port, const std::string& target) {
+// A socket listening on 127.0.0.1 at a port of the system's choice.
+struct Listener {
+    int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int Port = [this] {
+        sockaddr_in address = Loopback(0);
+        socklen_t length = sizeof address;
+        ::bind(Fd, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(Fd, 4);
+        ::getsockname(Fd, reinterpret_cast<sockaddr*>(&address), &length);
+        return int(ntohs(address.sin_port));
+    }();
+    ~Listener() { ::close(Fd); }
+};
+
+inline int FreePort() {
+    return Listener().Port;
+}
+
+// A connected client socket, or -1 when nothing accepts at 127.0.0.1:port.
+inline int Connect(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
     timeval limit{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(uint16_t(port));
+    return fd;
+}
+
+inline bool Accepts(int port) {
+    int fd = Connect(port);
+    return fd >= 0 && ::close(fd) == 0;
+}
+
+// One GET over loopback: the whole answer, read until the server closes (the request
+// asks it to) or 5 seconds pass without a byte.
+inline std::string Fetch(int port, const std::string& target) {
+    std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
     std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        std::string request =
-            "GET " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
-        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
-            char buffer[4096];
-            ssize_t got;
-            while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-                answer.append(buffer, size_t(got));
-            }
+    int fd = Connect(port);
+    if (fd >= 0 && ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+        char buffer[4096];
+        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            answer.append(buffer, size_t(got));
         }
     }
     ::close(fd);
@@ -172,19 +141,16 @@ class WidgetTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!qApp) {
-            if (!std::getenv("QT_QPA_PLATFORM")) {
-                ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            }
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
             static int argc = 1;
-            static char name[] = "ui_widget_tests";
-            static char* argv[] = {name, nullptr};
+            static char* argv[] = {const_cast<char*>("ui_widget_tests"), nullptr};
             new QApplication(argc, argv);
             QApplication::setQuitOnLastWindowClosed(false);
             DriveProgramLoop(qApp);
         }
     }
     void SetUp() override {
-        SetDataFolder(data.Path());
+        SetDataFolder(data.Path);
         gSettings = clsSettings();
         gStatistics = clsSettings();
     }
@@ -192,7 +158,6 @@ protected:
         gServer().StopServer();
         delete LoadedSettingsForm();
         SetNotificationAreaAvailable(std::nullopt);
-        QApplication::processEvents();
     }
 
     TempFolder data;
