@@ -129,6 +129,8 @@ int RunProgram(const char* programPath) {
             window.SetStatus(0);
         });
         status = app.exec();
+        // Windows closed on the way out are ended before the application object.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     ReleaseDesktopObjects();
     return status;
