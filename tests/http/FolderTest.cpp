@@ -8,6 +8,7 @@
 
 #include <array>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -134,6 +135,44 @@ TEST(ListingPage, ColumnsWidthsAndEscaping) {
     // Rows follow in name order without regard to case.
     EXPECT_LT(page.find("%3Cb%3E"), page.find("img/"));
     EXPECT_LT(page.find("img/"), page.find(longName));
+}
+
+} // namespace
+
+namespace {
+
+// Listing the same folder again must show every change, although entries are kept between
+// listings while the kernel reports no change.
+TEST(Folder, ListingAgainShowsEveryChange) {
+    TestFolder dir;
+    TestFolder elsewhere;
+    dir.Write("a.txt", "1");
+    dir.Write("gone.txt", "");
+    dir.MakeFolder("sub");
+    dir.Touch("sub", 1000000000);
+    std::string target = elsewhere.Write("target", "12");
+    ::symlink(target.c_str(), (dir / "link").c_str());
+    auto sizes = [&] {
+        std::map<std::string, int64_t> out;
+        for (const auto& e : folder::ListFolder(dir.Path(), true)) {
+            out[e.Name] = e.Length;
+        }
+        return out;
+    };
+    auto before = sizes();
+    EXPECT_EQ(before, (std::map<std::string, int64_t>{
+                          {"a.txt", 1}, {"gone.txt", 0}, {"link", 2}, {"sub", 0}}));
+    dir.Write("a.txt", "1234");
+    dir.Write("new.txt", "x");
+    ::unlink((dir / "gone.txt").c_str());
+    elsewhere.Write("target", "12345"); // behind a link: the folder hears nothing
+    EXPECT_EQ(sizes(), (std::map<std::string, int64_t>{
+                           {"a.txt", 4}, {"link", 5}, {"new.txt", 1}, {"sub", 0}}));
+
+    double subBefore = folder::ListFolder(dir.Path(), true).back().Modified;
+    dir.Write("sub/inner", "i"); // changes the subfolder's date only
+    double subAfter = folder::ListFolder(dir.Path(), true).back().Modified;
+    EXPECT_GT(subAfter, subBefore);
 }
 
 } // namespace
