@@ -717,9 +717,12 @@ void clsSocket::OnClosed() {
         if (!ResumeNext([&] { n = RecvToBuffer(); }) || n <= 0) {
             break; // end of data, or a failing receive: the close completes all the same
         }
-        if (SocketEvents* owner = Owner()) {
-            owner->OnDataArrival(Clamp32(receiveBuffer_.size()));
-        }
+        // A failing handler must not leave the socket half closed for good.
+        ResumeNext([&] {
+            if (SocketEvents* owner = Owner()) {
+                owner->OnDataArrival(Clamp32(receiveBuffer_.size()));
+            }
+        });
         if (socketHandle_ != handle) {
             return;
         }

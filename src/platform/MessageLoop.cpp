@@ -326,10 +326,11 @@ bool MessageLoop::PopBefore(uint64_t end, Message& m) {
     return true;
 }
 
-// The wake-up descriptor stays readable exactly while messages are queued.
-void MessageLoop::SettleWakeup() {
+// The wake-up descriptor is readable while messages are queued. It is reset only after a
+// pass that found nothing to do, so a busy loop posts and passes without these two calls.
+void MessageLoop::SettleWakeup(bool idlePass) {
     std::lock_guard lock(queueLock_);
-    if (queue_.empty() && woken_) {
+    if (idlePass && queue_.empty() && woken_) {
         uint64_t count;
         [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
         woken_ = false;
@@ -361,11 +362,13 @@ void MessageLoop::RunOnePass() {
         end = nextSequence_;
     }
     Message m;
+    bool idle = true;
     while (PopBefore(end, m)) {
         Deliver(m);
+        idle = false;
     }
     PollSockets(0);
-    SettleWakeup();
+    SettleWakeup(idle);
 }
 
 void MessageLoop::Wait(int timeoutMs) {

@@ -88,8 +88,9 @@ public:
     uint32_t AsyncResolve(Window w, uint32_t msg, std::string name,
                           std::shared_ptr<HostEntryBuffer> reply);
 
-    // Readable while anything is pending (a queued message or a ready socket); for a
-    // notifier of another main loop, which then calls RunOnePass.
+    // Readable while anything is pending (a queued message or a ready socket), and for at
+    // most one pass after that; for a notifier of another main loop, which then calls
+    // RunOnePass.
     int Descriptor() const { return epollFd_; }
     // Handles the messages queued when it began, then polls the sockets without waiting.
     void RunOnePass();
@@ -136,7 +137,7 @@ private:
     bool UpdateInterest(int fd, Watch& w);
     void Purge(Window target, uint32_t msg, int fd);
     Watch* Find(int fd);
-    void SettleWakeup();
+    void SettleWakeup(bool idlePass);
 
     int epollFd_ = -1;
     int wakeFd_ = -1;

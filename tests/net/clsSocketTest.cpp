@@ -13,6 +13,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -99,8 +100,11 @@ private:
     }
 };
 
+// A plain blocking client whose reads give up after 5 s (the watchdog of the raw side).
 int RawConnect(int32_t port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
@@ -570,6 +574,29 @@ TEST_F(SocketTest, AConnectionNobodyAcceptsIsClosed) {
     ASSERT_TRUE(RunUntil([&] { return serverEvents.Has("Request"); }));
     char c;
     EXPECT_EQ(recv(peer, &c, 1, 0), 0) << "the unclaimed connection was closed";
+}
+
+TEST_F(SocketTest, AnAcceptThatFailsForWantOfDescriptorsDoesNotSpin) {
+    StartServer();
+    std::vector<int32_t> offers;
+    serverEvents.Request = [&](int32_t id) { offers.push_back(id); };
+    int peer = RawConnect(server->LocalPort());
+    raw.push_back(peer);
+    int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    close(lowestFree);
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree); // no number left for the connection
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    bool offered = RunUntil([&] { return serverEvents.Has("Request"); });
+    Settle();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_TRUE(offered);
+    EXPECT_EQ(serverEvents.Count("Request"), 1) << "the waiting connection was reported again";
+    EXPECT_EQ(offers, std::vector<int32_t>{-1}) << "the request carries the failed accept";
+    char c;
+    EXPECT_EQ(recv(peer, &c, 1, 0), 0) << "the connection was taken off the queue and closed";
 }
 
 } // namespace
