@@ -151,25 +151,6 @@ TEST_F(MessageLoopTest, PostedMessagesRunInOrderAndLaterPostsWaitForTheNextPass)
     EXPECT_EQ(notes[2].First, 3u);
 }
 
-TEST_F(MessageLoopTest, ReplacedProcedureAndDestroyedTarget) {
-    std::vector<uintptr_t> seen;
-    WindowProc previous = loop.SetWindowProc(target, [&](Window, uint32_t, uintptr_t f, intptr_t) {
-        seen.push_back(f);
-        return intptr_t{0};
-    });
-    ASSERT_TRUE(previous);
-    loop.Post(target, 1, 10, 0);
-    loop.RunOnePass();
-    EXPECT_EQ(seen, std::vector<uintptr_t>{10});
-    EXPECT_TRUE(notes.empty());
-
-    loop.Post(target, 1, 11, 0);
-    EXPECT_TRUE(loop.DestroyWindow(target));
-    EXPECT_FALSE(loop.DestroyWindow(target));
-    loop.RunOnePass(); // the message to the destroyed target is dropped
-    EXPECT_EQ(seen.size(), 1u);
-}
-
 TEST_F(MessageLoopTest, PostFromAnotherThreadWakesTheDescriptorAndQuitEndsRun) {
     std::thread poster([&] {
         loop.Post(target, 5, 42, 0);
