@@ -114,12 +114,13 @@ public:
         RunUntil([&] { return Pull(got, SIZE_MAX) || complete(); }, watchdogMs);
         return got;
     }
-    // Reads until the server closes (or the watchdog fires).
+    // Reads until the server closes; a connection still open when the watchdog fires
+    // gives the bytes followed by " [still open]", which no expected answer matches.
     std::string ReadToEnd(int watchdogMs = 5000) {
         std::string got;
         closed_ = false;
         RunUntil([&] { return Pull(got, SIZE_MAX); }, watchdogMs);
-        return got;
+        return closed_ ? got : got + " [still open]";
     }
     // Whether the server has closed its side, after letting the loop run a little.
     bool ClosedByServer(int watchdogMs = 2000) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace quenloft;
@@ -321,7 +322,9 @@ TEST_F(Serving, StopDuringATransferClosesEverythingAndStartIsClean) {
     server.StopServer();
     EXPECT_EQ(server.ConnectionCount, 0);
     EXPECT_TRUE(server.Connections.empty());
-    EXPECT_LT(reader.ReadToEnd().size(), size_t(8 << 20));
+    std::string partial = reader.ReadToEnd();
+    EXPECT_LT(partial.size(), size_t(8 << 20));
+    EXPECT_EQ(partial.find("[still open]"), std::string::npos);
     EXPECT_TRUE(idle.ClosedByServer());
 
     server.StartServer(0);
@@ -375,6 +378,36 @@ TEST_F(Serving, AtTheBoundTheLongestSilentConnectionMakesRoom) {
     EXPECT_TRUE(oldest.ClosedByServer());
     EXPECT_FALSE(quiet.ClosedByServer(100));
     EXPECT_FALSE(busy.ClosedByServer(100));
+}
+
+// Out of descriptors, accept fails: the waiting client is turned away at once, the
+// longest-silent connection makes room, and the next client is served.
+TEST_F(Serving, AFailingAcceptMakesRoomInsteadOfSpinning) {
+    Write("a.txt", "abc");
+    LoopbackClient oldest(port);
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 1; }));
+    LoopbackClient refused(port); // connected by the kernel, not yet accepted
+
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    struct rlimit tight = saved;
+    std::vector<int> fillers{::open("/dev/null", O_RDONLY)};
+    tight.rlim_cur = static_cast<rlim_t>(fillers.front()) + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) {
+        fillers.push_back(fd);
+    }
+    bool turnedAway = refused.ClosedByServer();
+    bool evicted = oldest.ClosedByServer();
+    for (int fd : fillers) {
+        ::close(fd);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_TRUE(turnedAway);
+    EXPECT_TRUE(evicted);
+    std::string expected = FileHead(3, "text/plain") + "abc";
+    EXPECT_EQ(Fetch(Get("/a.txt")), expected);
 }
 
 } // namespace
