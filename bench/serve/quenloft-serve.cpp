@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     // The signals are taken by one waiting thread, which ends the loop from outside it.
+    // A shell starts background jobs with SIGINT ignored, which would discard it unseen.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
