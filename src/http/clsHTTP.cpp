@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -116,7 +115,8 @@ void clsHTTP::StartServer(int32_t Port) {
     PrimarySocket->SetOwner(this);
     PrimarySocket->SetLocalPort(Port);
     PrimarySocket->Listen();
-    connectionLimit_ = std::min(limitCap_, ConnectionsTheDescriptorsAllow());
+    descriptorLimit_ = ConnectionsTheDescriptorsAllow();
+    connectionLimit_ = std::min(limitCap_, descriptorLimit_);
 }
 
 void clsHTTP::StopServer() {
@@ -133,10 +133,7 @@ void clsHTTP::StopServer() {
 
 void clsHTTP::SetConnectionLimit(int32_t limit) {
     limitCap_ = std::max(limit, 1);
-    connectionLimit_ = std::min(connectionLimit_, limitCap_);
-    if (PrimarySocket) {
-        connectionLimit_ = std::min(limitCap_, ConnectionsTheDescriptorsAllow());
-    }
+    connectionLimit_ = std::min(limitCap_, descriptorLimit_);
 }
 
 // --- the connection table ----------------------------------------------------------

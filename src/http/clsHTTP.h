@@ -53,7 +53,7 @@ public:
     void SetArray(std::span<bool> bArray, int32_t startVal, int32_t endVal, bool Value);
 
     // The most connections kept at once; at the bound the longest-silent one makes room.
-    // StartServer sets it from the descriptor limit.
+    // It never exceeds what the descriptor limit allows (found by StartServer).
     void SetConnectionLimit(int32_t limit);
     int32_t ConnectionLimit() const { return connectionLimit_; }
 
@@ -93,7 +93,8 @@ private:
     void Answer(clsConnection& C, const std::string& status, const std::string& body);
 
     std::array<bool, 256> SafeChars{};
-    int32_t limitCap_ = 4096;
+    int32_t limitCap_ = 4096;        // set by SetConnectionLimit
+    int32_t descriptorLimit_ = 4096; // what the descriptor limit allows, found at start
     int32_t connectionLimit_ = 4096;
     uint64_t activityClock_ = 0;
 };
