@@ -386,7 +386,7 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
     }
     if (Upper(text.Fields[0]) != "GET") {
         Count("RequestsMethodNotAllowed");
-        Answer(C, version + " 405 Method Not Allowed", Body405);
+        AnswerPage(C, version + " 405 Method Not Allowed", Body405);
         return;
     }
     AnswerGet(version, text.Fields[1], C);
@@ -502,7 +502,15 @@ void clsHTTP::AnswerNotFound(const std::string& version, clsConnection& C) {
     Count("RequestsFileNotFound");
     C.URL.clear();
     C.Transfer.Close();
-    Answer(C, version + " 404 Not Found", Body404);
+    AnswerPage(C, version + " 404 Not Found", Body404);
+}
+
+// The 404 and 405 pages carry no Content-Length, so only the end of the connection tells
+// a client where the page ends: the connection is closed after them, whatever the
+// "Connection" line says, or a keep-alive client would wait for more forever.
+void clsHTTP::AnswerPage(clsConnection& C, const std::string& status, const std::string& body) {
+    C.CloseAfterAnswer = true;
+    Answer(C, status, body);
 }
 
 // An answer that ends the connection: the three base lines with "Connection: Close".

@@ -90,6 +90,7 @@ private:
     void AnswerFile(clsConnection& C);
     void AnswerNotFound(const std::string& version, clsConnection& C);
     void AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body);
+    void AnswerPage(clsConnection& C, const std::string& status, const std::string& body);
     void Answer(clsConnection& C, const std::string& status, const std::string& body);
 
     std::array<bool, 256> SafeChars{};

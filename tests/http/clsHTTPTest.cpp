@@ -218,13 +218,25 @@ TEST_F(Serving, PipelinedRequestsAreAnsweredInOrder) {
     std::string big = Bytes(3000);
     Write("big.bin", big);
     Write("a.txt", "abc");
-    std::string expected = FileHead(3000, "application/octet-stream") + big + NotFound +
+    std::string expected = FileHead(3000, "application/octet-stream") + big +
                            FileHead(3, "text/plain") + "abc" +
                            FileHead(3000, "application/octet-stream", "Close") + big;
     LoopbackClient client(port);
-    client.Send(Get("/big.bin") + Get("/none") + Get("/a.txt") +
-                Get("/big.bin", "Connection: close\r\n") + Get("/a.txt"));
+    client.Send(Get("/big.bin") + Get("/a.txt") + Get("/big.bin", "Connection: close\r\n") +
+                Get("/a.txt"));
     EXPECT_EQ(client.ReadToEnd(), expected); // nothing after the close
+}
+
+// The 404 and 405 pages have no Content-Length: only the connection's end can tell a
+// keep-alive client that the page is complete.
+TEST_F(Serving, PagesWithoutALengthEndTheirConnection) {
+    for (const char* request : {"GET /none HTTP/1.1\r\n\r\n", "PUT / HTTP/1.1\r\n\r\n"}) {
+        LoopbackClient client(port);
+        client.Send(std::string(request) + Get("/"));
+        std::string answer = client.ReadToEnd();
+        EXPECT_EQ(answer.find("[still open]"), std::string::npos) << request;
+        EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << "answered after the page";
+    }
 }
 
 TEST_F(Serving, MalformedRequestsGet400And431AndBodiesAreNeverRequests) {
@@ -250,6 +262,7 @@ TEST_F(Serving, MalformedRequestsGet400And431AndBodiesAreNeverRequests) {
 }
 
 TEST_F(Serving, EveryRequestIsLoggedOnOneLine) {
+    Write("a.txt", "abc");
     LoopbackClient client(port);
     client.Send(Get("/a.txt"));
     client.ReadAnswer();
