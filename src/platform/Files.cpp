@@ -129,11 +129,31 @@ void AppendBytes(const std::string& path, std::string_view bytes, const std::str
     WriteFully(fd.Get(), bytes, source);
 }
 
-void AppendLine(const std::string& path, std::string_view text, const std::string& source) {
-    std::string line;
-    line.reserve(text.size() + 2);
-    line.append(text).append("\r\n");
-    AppendBytes(path, line, source);
+AppendFile::~AppendFile() {
+    Close();
+}
+
+void AppendFile::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void AppendFile::Append(const std::string& path, std::string_view bytes,
+                        const std::string& source) {
+    struct stat st {};
+    bool same = fd_ >= 0 && path == path_ && ::stat(path.c_str(), &st) == 0 &&
+                st.st_dev == device_ && st.st_ino == inode_;
+    if (!same) {
+        Close();
+        fd_ = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND, source);
+        ::fstat(fd_, &st);
+        path_ = path;
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+    WriteFully(fd_, bytes, source);
 }
 
 void ReplaceAtomically(const std::string& path, std::string_view bytes, const std::string& source) {

@@ -20,8 +20,6 @@ bool FileExists(const std::string& path);
 void DeleteFile(const std::string& path, const std::string& source = {});
 std::string ReadAll(const std::string& path, const std::string& source = {});
 void WriteAll(const std::string& path, std::string_view bytes, const std::string& source = {});
-// Appends `text` and CR LF with one write, creating the file when missing.
-void AppendLine(const std::string& path, std::string_view text, const std::string& source = {});
 // Appends bytes as they are with one write, creating the file when missing.
 void AppendBytes(const std::string& path, std::string_view bytes, const std::string& source = {});
 // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
@@ -30,6 +28,26 @@ void ReplaceAtomically(const std::string& path, std::string_view bytes,
                        const std::string& source = {});
 // Creates `path` and every missing parent; an existing folder is fine. Never fails.
 void CreateFolders(const std::string& path);
+
+// A file that lines are appended to, kept open between writes. Before each write the
+// path is looked at again: a file that was removed, renamed or replaced is reopened (and
+// created), so every write lands in the file the path names at that moment.
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // Appends bytes with one write on an O_APPEND descriptor.
+    void Append(const std::string& path, std::string_view bytes, const std::string& source);
+    void Close();
+
+private:
+    int fd_ = -1;
+    std::string path_;
+    unsigned long device_ = 0, inode_ = 0;
+};
 
 // The Error for an errno value, with the runtime's file error numbers.
 [[noreturn]] void RaiseFileError(int err, const std::string& source);

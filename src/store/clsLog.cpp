@@ -27,7 +27,9 @@ std::string EscapeControlBytes(std::string_view text) {
 } // namespace
 
 void clsLog::AddString(std::string_view text) const {
-    files::AppendLine(fileName_, EscapeControlBytes(text), "clsLog.AddString");
+    std::string line = EscapeControlBytes(text);
+    line += "\r\n";
+    file_->Append(fileName_, line, "clsLog.AddString");
 }
 
 void clsLog::ClearLog() const {

@@ -1,6 +1,9 @@
 // The request log: one text line per request, appended to one file.
 #pragma once
 
+#include "platform/Files.h"
+
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,6 +24,8 @@ public:
 
 private:
     std::string fileName_;
+    // Kept open between lines; it follows the path, so copies may share it.
+    std::shared_ptr<files::AppendFile> file_ = std::make_shared<files::AppendFile>();
 };
 
 } // namespace quenloft

@@ -1,10 +1,11 @@
 // The request log on a real file.
-#include <filesystem>
-#include <gtest/gtest.h>
+#include "store/clsLog.h"
 
 #include "base/Error.h"
-#include "store/clsLog.h"
 #include "support/TempFolder.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
 
 using quenloft::clsLog;
 using quenloft::testing::TempFolder;
@@ -46,6 +47,28 @@ TEST(Log, UnwritablePlaceIsReported) {
     clsLog log;
     log.SetFileName(dir / "missing-folder/Log.dat");
     EXPECT_THROW(log.AddString("x"), quenloft::Error);
+}
+
+} // namespace
+
+namespace {
+
+// The log stays open between lines, yet a file moved away or deleted by the user is
+// never written to again: the next line starts a new file at the path.
+TEST(Log, FollowsThePathWhenTheFileIsMovedOrDeleted) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "Log.dat");
+    log.AddString("one");
+    std::filesystem::rename(dir / "Log.dat", dir / "Log.old");
+    log.AddString("two");
+    std::filesystem::remove(dir / "Log.dat");
+    log.AddString("three");
+    log.SetFileName(dir / "Other.dat");
+    log.AddString("four");
+    EXPECT_EQ(TempFolder::Read(dir / "Log.old"), "one\r\n");
+    EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), "three\r\n");
+    EXPECT_EQ(TempFolder::Read(dir / "Other.dat"), "four\r\n");
 }
 
 } // namespace
