@@ -2,6 +2,7 @@
 #include "http/clsHTTP.h"
 
 #include "app/modMain.h"
+#include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
 #include "http/modRequest.h"
@@ -29,24 +30,6 @@ const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
 const std::string Body405 = "<html><h1>405 - Method Not Allowed</h1></html>";
 const std::string Body431 = "<html><h1>431 - Request Header Fields Too Large</h1></html>";
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + 32);
-        }
-    }
-    return text;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 32);
-        }
-    }
-    return text;
-}
-
 void Count(const char* key, int16_t amount = 1) {
     ResumeNext([&] { gStatistics.IncreseVariable(Variant(key), Variant(amount)); });
 }
@@ -58,7 +41,7 @@ void SetTcpOption(const clsConnection& C, int option, int value) {
 }
 
 std::string ConnectionMode(const clsConnection& C) {
-    return C.ResponseMIME ? Lower(C.ResponseMIME->MimeValue("Connection")) : std::string();
+    return C.ResponseMIME ? LowerAscii(C.ResponseMIME->MimeValue("Connection")) : std::string();
 }
 
 // Connections the descriptor limit allows: each needs its socket and, while it sends a
@@ -384,7 +367,7 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
         // The body is never read, so it must not be taken for the next request.
         C.ResponseMIME->SetMimeValue("Connection", "Close");
     }
-    if (Upper(text.Fields[0]) != "GET") {
+    if (UpperAscii(text.Fields[0]) != "GET") {
         Count("RequestsMethodNotAllowed");
         AnswerPage(C, version + " 405 Method Not Allowed", Body405);
         return;
@@ -399,7 +382,7 @@ void clsHTTP::NewHeaderLists(clsConnection& C, const std::vector<std::string>& l
     C.ResponseMIME->Add("Connection", "Keep-Alive");
     C.ResponseMIME->Add("Accept-Ranges", "none");
     ParseHeaders(lines, *C.RequestMIME);
-    if (Lower(C.RequestMIME->MimeValue("Connection")) == "close") {
+    if (LowerAscii(C.RequestMIME->MimeValue("Connection")) == "close") {
         C.ResponseMIME->SetMimeValue("Connection", "Close");
     }
 }
@@ -571,7 +554,7 @@ std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std:
 
 std::string clsHTTP::ContentType(const std::string& Extension) {
     std::string type = TableContentType(Extension);
-    return type.empty() ? RegistryContentType("." + Lower(Extension)) : type;
+    return type.empty() ? RegistryContentType("." + LowerAscii(Extension)) : type;
 }
 
 // The system media-type database stands in for the file-type registry.

@@ -1,22 +1,14 @@
 // Header lines kept in the order they were added; see clsMIME.h.
 #include "http/clsMIME.h"
 
+#include "base/AsciiCase.h"
 #include "base/Error.h"
 
 #include <algorithm>
 
 namespace quenloft {
 
-namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
-        return lower(x) == lower(y);
-    });
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string clsMIME::ToString() const {
     std::string out;
@@ -32,7 +24,7 @@ int32_t clsMIME::MimeIndex(const Variant& index) const {
     }
     std::string name = index.ToText();
     for (size_t i = 0; i < mimes_.size(); ++i) {
-        if (SameName(mimes_[i].Name, name)) {
+        if (EqualsIgnoringCase(mimes_[i].Name, name)) {
             return static_cast<int32_t>(i);
         }
     }

@@ -2,6 +2,7 @@
 #include "http/modRequest.h"
 
 #include "app/modMain.h"
+#include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
 #include "platform/Folder.h"
@@ -14,16 +15,6 @@ namespace quenloft {
 namespace {
 
 constexpr std::string_view CrLf = "\r\n";
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + 32);
-        }
-    }
-    return out;
-}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
@@ -193,7 +184,7 @@ bool AnnouncesBody(const std::vector<std::string>& lines) {
         if (colon == std::string_view::npos) {
             continue;
         }
-        std::string name = Lower(Trim(line.substr(0, colon)));
+        std::string name = LowerAscii(Trim(line.substr(0, colon)));
         std::string_view value = Trim(line.substr(colon + 1));
         if (name == "transfer-encoding") {
             return true;
@@ -299,7 +290,7 @@ std::string MapTarget(std::string_view root, std::string_view target) {
 }
 
 std::string TableContentType(std::string_view extension) {
-    std::string e = Lower(extension);
+    std::string e = LowerAscii(extension);
     for (const ContentTypeRow& row : ContentTypes) {
         for (std::string_view listed : row.Extensions) {
             if (!listed.empty() && listed == e) {

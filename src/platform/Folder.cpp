@@ -1,6 +1,7 @@
 // Folder enumeration with POSIX opendir/stat; see Folder.h.
 #include "platform/Folder.h"
 
+#include "base/AsciiCase.h"
 #include "base/OleDate.h"
 #include "platform/Files.h"
 
@@ -46,13 +47,7 @@ void SortByName(std::vector<T>& entries) {
     std::vector<std::pair<std::string, size_t>> keys;
     keys.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-        std::string key = NameOf(entries[i]);
-        for (char& c : key) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c + 32);
-            }
-        }
-        keys.emplace_back(std::move(key), i);
+        keys.emplace_back(LowerAscii(NameOf(entries[i])), i);
     }
     std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first

@@ -1,6 +1,7 @@
 // Reads the system's media-type database once; see MediaTypes.h.
 #include "platform/MediaTypes.h"
 
+#include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "platform/Files.h"
 
@@ -35,16 +36,6 @@ std::vector<std::string_view> Words(std::string_view line) {
     return words;
 }
 
-std::string ToLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + 32);
-        }
-    }
-    return out;
-}
-
 const std::unordered_map<std::string, std::string>& Database() {
     static const auto database = [] {
         std::string text;
@@ -64,7 +55,7 @@ std::unordered_map<std::string, std::string> ParseMediaTypes(std::string_view te
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         auto words = Words(line);
         for (size_t i = 1; i < words.size(); ++i) {
-            types.emplace(ToLower(words[i]), std::string(words[0]));
+            types.emplace(LowerAscii(words[i]), std::string(words[0]));
         }
     }
     return types;
@@ -72,7 +63,7 @@ std::unordered_map<std::string, std::string> ParseMediaTypes(std::string_view te
 
 std::string LookupMediaType(std::string_view extension) {
     const auto& database = Database();
-    auto found = database.find(ToLower(extension));
+    auto found = database.find(LowerAscii(extension));
     return found == database.end() ? std::string() : found->second;
 }
 

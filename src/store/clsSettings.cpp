@@ -1,6 +1,7 @@
 #include "store/clsSettings.h"
 
 #include "app/modMain.h"
+#include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "platform/Files.h"
 
@@ -17,22 +18,6 @@ namespace {
 constexpr uint16_t LongLengthMark = 0xFFFF;
 // Arrays inside arrays are bounded so that no file can exhaust the stack.
 constexpr int MaxNesting = 32;
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // ---- writing ----
 
@@ -202,7 +187,7 @@ int32_t clsSettings::FindIndex(const Variant& index) const {
     }
     std::string name = index.ToText();
     for (size_t i = 0; i < variables_.size(); ++i) {
-        if (SameName(variables_[i].Name, name)) {
+        if (EqualsIgnoringCase(variables_[i].Name, name)) {
             return static_cast<int32_t>(i);
         }
     }

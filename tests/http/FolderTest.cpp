@@ -1,10 +1,10 @@
 // Folder enumeration on real files, and the listing page's columns built from it.
 #include "platform/Folder.h"
 
-#include "TestFolder.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
 #include "http/modRequest.h"
+#include "support/TempFolder.h"
 
 #include <array>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 using namespace quenloft;
-using quenloft::testing::TestFolder;
+using quenloft::testing::TempFolder;
 
 namespace {
 
@@ -25,7 +25,7 @@ std::map<std::string, int64_t> Lengths(const std::string& path, bool hidden) {
 }
 
 TEST(Folder, NameOrderHiddenEntriesAndNoSystemEntries) {
-    TestFolder dir;
+    TempFolder dir;
     dir.Write("beta.txt", "12345");
     dir.Write("Alpha.txt", "");
     dir.Write(".hidden", "x");
@@ -48,7 +48,7 @@ TEST(Folder, NameOrderHiddenEntriesAndNoSystemEntries) {
 // Entries are kept between listings while the kernel reports no change to the folder;
 // listing again must still show every change.
 TEST(Folder, ListingAgainShowsEveryChange) {
-    TestFolder dir, elsewhere;
+    TempFolder dir, elsewhere;
     dir.Write("a.txt", "1");
     dir.Write("gone.txt", "");
     dir.MakeFolder("sub");
@@ -70,7 +70,7 @@ TEST(Folder, ListingAgainShowsEveryChange) {
 }
 
 TEST(ListingPage, ColumnsWidthsEscapingAndParentLink) {
-    TestFolder dir;
+    TempFolder dir;
     const time_t when = 1135445400;
     std::string date = OleDateText(OleDateFromTime(when));
     std::string longName(40, 'n');

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/MessageLoop.h"
+#include "support/LoopRunner.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -15,23 +16,6 @@
 #include <unistd.h>
 
 namespace quenloft::testing {
-
-// Runs loop passes until `done` holds; false when the watchdog time passed first.
-inline bool RunUntil(const std::function<bool()>& done, int watchdogMs = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(watchdogMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        ProgramLoop().Wait(5);
-        ProgramLoop().RunOnePass();
-    }
-    return true;
-}
-
-inline void RunPasses(int count = 20) {
-    RunUntil([&] { return count-- == 0; });
-}
 
 class LoopbackClient {
 public:

@@ -2,9 +2,9 @@
 #include "http/clsHTTP.h"
 
 #include "LoopbackClient.h"
-#include "TestFolder.h"
 #include "app/modMain.h"
 #include "base/Error.h"
+#include "support/TempFolder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ using namespace quenloft;
 using quenloft::testing::LoopbackClient;
 using quenloft::testing::RunPasses;
 using quenloft::testing::RunUntil;
-using quenloft::testing::TestFolder;
+using quenloft::testing::TempFolder;
 
 namespace {
 
@@ -78,7 +78,7 @@ protected:
         gSettings.SetVariableValue(Variant(key), value);
     }
 
-    TestFolder dir;
+    TempFolder dir;
     std::string root;
     clsHTTP server;
     int port = 0;
@@ -268,7 +268,7 @@ TEST_F(Serving, EveryRequestIsLoggedOnOneLine) {
     client.ReadAnswer();
     client.Send("PUT /x\x01y HTTP/1.1\r\n\r\n");
     client.ReadAnswer();
-    std::string log = TestFolder::Read(dir / "Log.dat");
+    std::string log = TempFolder::Read(dir / "Log.dat");
     std::string clientPort = std::to_string(client.LocalPort());
     std::regex line("[^:]+:[0-9:]+[^:]*: 127\\.0\\.0\\.1@:" + clientPort + "  (.*)\r\n");
     std::smatch first, second;

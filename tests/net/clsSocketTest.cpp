@@ -4,6 +4,7 @@
 #include "base/Error.h"
 #include "net/modSocketSupport.h"
 #include "platform/MessageLoop.h"
+#include "support/LoopRunner.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -22,27 +23,8 @@ namespace quenloft {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <typename Done>
-bool RunUntil(Done done, int timeoutMs = 5000) {
-    MessageLoop& loop = ProgramLoop();
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        loop.Wait(10);
-        loop.RunOnePass();
-    }
-    return true;
-}
-
-void Settle() {
-    for (int i = 0; i < 20; ++i) {
-        ProgramLoop().Wait(5);
-        ProgramLoop().RunOnePass();
-    }
-}
+using quenloft::testing::RunPasses;
+using quenloft::testing::RunUntil;
 
 int OpenDescriptors() {
     int n = 0;
@@ -167,7 +149,7 @@ protected:
         for (int fd : raw) {
             close(fd);
         }
-        Settle();
+        RunPasses();
         EXPECT_EQ(OpenDescriptors(), openAtStart) << "a descriptor was left open";
     }
 
@@ -289,7 +271,7 @@ TEST_F(SocketTest, SendProgressComesAtOnceAndCompletionLaterFromTheLoop) {
     inSend = false;
     EXPECT_EQ(peerEvents.Log, std::vector<std::string>{"Progress 3 0"});
     ASSERT_TRUE(RunUntil([&] { return peerEvents.Has("Complete"); }));
-    Settle();
+    RunPasses();
     EXPECT_FALSE(completedInside);
     EXPECT_EQ(peerEvents.Count("Complete"), 1);
     EXPECT_EQ(ReadExactly(peer, 3), "abc");
@@ -375,7 +357,7 @@ TEST_F(SocketTest, CloseHandshakeWaitsForThePeerAndDrainsTheLastData) {
     };
     s.CloseSocket();
     EXPECT_EQ(s.State(), clsSocket::StateClosing);
-    Settle();
+    RunPasses();
     EXPECT_TRUE(peerEvents.Log.empty()) << "no event until the peer closes";
     char c;
     EXPECT_EQ(recv(peer, &c, 1, 0), 0) << "our sending side is shut";
@@ -395,7 +377,7 @@ TEST_F(SocketTest, ClosingAListeningSocketIsImmediate) {
     server->CloseSocket();
     EXPECT_EQ(server->State(), clsSocket::StateClosed);
     EXPECT_EQ(server->SocketHandle(), -1);
-    Settle();
+    RunPasses();
     EXPECT_TRUE(serverEvents.Log.empty());
     auto again = std::make_shared<clsSocket>();
     again->SetLocalPort(port);
@@ -506,7 +488,7 @@ TEST_F(SocketTest, AClosedSocketsQueuedNotificationNeverReachesItsSuccessor) {
     fresh->Accept(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
     ASSERT_EQ(fresh->SocketHandle(), number) << "the number is reused at once";
     accepted.push_back(fresh);
-    Settle();
+    RunPasses();
     EXPECT_TRUE(oldEvents.Log.empty());
     EXPECT_FALSE(peerEvents.Has("Close")) << "the old close reached the new socket";
     EXPECT_EQ(fresh->State(), clsSocket::StateConnected);
@@ -590,7 +572,7 @@ TEST_F(SocketTest, AnAcceptThatFailsForWantOfDescriptorsDoesNotSpin) {
     tight.rlim_cur = static_cast<rlim_t>(lowestFree); // no number left for the connection
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
     bool offered = RunUntil([&] { return serverEvents.Has("Request"); });
-    Settle();
+    RunPasses();
     setrlimit(RLIMIT_NOFILE, &saved);
     ASSERT_TRUE(offered);
     EXPECT_EQ(serverEvents.Count("Request"), 1) << "the waiting connection was reported again";

@@ -2,6 +2,8 @@
 // sockets, stale notifications, and the resolver.
 #include "platform/MessageLoop.h"
 
+#include "support/LoopRunner.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
@@ -17,6 +19,8 @@ namespace quenloft {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using quenloft::testing::RunPasses;
+using quenloft::testing::RunUntil;
 
 struct Note {
     uint32_t Msg;
@@ -24,28 +28,6 @@ struct Note {
     uint32_t Event;
     uint32_t Error;
 };
-
-// Runs passes until `done` holds; false when the watchdog (5 s) fires first.
-template <typename Done>
-bool RunUntil(MessageLoop& loop, Done done, int timeoutMs = 5000) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        loop.Wait(10);
-        loop.RunOnePass();
-    }
-    return true;
-}
-
-// Runs a few passes so that anything about to happen has happened.
-void Settle(MessageLoop& loop) {
-    for (int i = 0; i < 20; ++i) {
-        loop.Wait(5);
-        loop.RunOnePass();
-    }
-}
 
 sockaddr_in Loopback(uint16_t port) {
     sockaddr_in sa{};
@@ -180,7 +162,7 @@ TEST_F(MessageLoopTest, ReadableIsReportedAgainWhileDataRemains) {
     };
     ASSERT_EQ(send(pair.Far, "abc", 3, 0), 3);
     ASSERT_TRUE(RunUntil(loop, [&] { return taken == 3; }));
-    Settle(loop);
+    RunPasses(loop);
     EXPECT_EQ(Count(SocketReadable), 3) << "one notice per byte taken, none once it is empty";
     EXPECT_EQ(Count(SocketWritable), 0) << "writable only after a blocked send";
     EXPECT_EQ(Count(SocketClosed), 0);
@@ -201,7 +183,7 @@ TEST_F(MessageLoopTest, WritableOnceAfterABlockedSend) {
     }
     ASSERT_EQ(errno, EAGAIN);
     loop.WatchWritable(pair.Near);
-    Settle(loop);
+    RunPasses(loop);
     EXPECT_EQ(Count(SocketWritable), 0) << "no room yet";
     std::vector<char> sink(1 << 20);
     size_t drained = 0;
@@ -211,7 +193,7 @@ TEST_F(MessageLoopTest, WritableOnceAfterABlockedSend) {
         drained += static_cast<size_t>(n);
     }
     ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketWritable) == 1; }));
-    Settle(loop);
+    RunPasses(loop);
     EXPECT_EQ(Count(SocketWritable), 1) << "armed once, reported once";
 }
 
@@ -226,7 +208,7 @@ TEST_F(MessageLoopTest, ConnectFinishedCarriesTheConnectError) {
     int bad = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(loop.AsyncSelect(good, target, socketMsg, 59), 0);
     ASSERT_EQ(loop.AsyncSelect(bad, target, socketMsg, 59), 0);
-    Settle(loop);
+    RunPasses(loop);
     EXPECT_TRUE(notes.empty()) << "a fresh socket reports nothing";
     sockaddr_in a = Loopback(open);
     sockaddr_in b = Loopback(closed);
@@ -235,7 +217,7 @@ TEST_F(MessageLoopTest, ConnectFinishedCarriesTheConnectError) {
     loop.WatchConnect(good);
     loop.WatchConnect(bad);
     ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketConnected) == 2; }));
-    Settle(loop);
+    RunPasses(loop);
     for (const Note& n : notes) {
         ASSERT_EQ(n.Event, SocketConnected) << "nothing else is reported";
         EXPECT_EQ(n.Error, n.First == static_cast<uintptr_t>(good) ? 0u : 10061u);
@@ -258,7 +240,7 @@ TEST_F(MessageLoopTest, CloseIsReportedOnceAndAResetCarriesItsError) {
     close(reset.Far);
     reset.Far = -1;
     ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketClosed) == 2; }));
-    Settle(loop);
+    RunPasses(loop);
     EXPECT_EQ(Count(SocketClosed), 2);
     for (const Note& n : notes) {
         EXPECT_EQ(n.Event, SocketClosed) << "the close comes alone";
@@ -279,7 +261,7 @@ TEST_F(MessageLoopTest, ConnectionRequestsAreReportedWhileConnectionsWait) {
     int c1 = ConnectTo(PortOf(l));
     int c2 = ConnectTo(PortOf(l));
     ASSERT_TRUE(RunUntil(loop, [&] { return accepted.size() == 2; }));
-    Settle(loop);
+    RunPasses(loop);
     EXPECT_EQ(Count(SocketAccept), 2);
     for (int fd : {c1, c2, l, accepted[0], accepted[1]}) {
         close(fd);
@@ -295,7 +277,7 @@ TEST_F(MessageLoopTest, CancellingRemovesQueuedNotifications) {
     loop.Post(target, socketMsg, static_cast<uintptr_t>(pair.Near), SocketWritable);
     loop.Post(target, 99, 0, 0); // another message stays
     ASSERT_EQ(loop.AsyncSelect(pair.Near, target, 0, 0), 0);
-    Settle(loop);
+    RunPasses(loop);
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0].Msg, 99u);
 }
@@ -314,7 +296,7 @@ TEST_F(MessageLoopTest, ANewSocketWithAClosedOnesNumberGetsNoneOfItsNotification
     ASSERT_EQ(fresh, old) << "Linux hands out the lowest free number";
     ASSERT_EQ(loop.AsyncSelect(fresh, target, socketMsg, 59), 0);
     loop.WatchStream(fresh);
-    Settle(loop);
+    RunPasses(loop);
     EXPECT_EQ(Count(SocketClosed), 0) << "the old socket's close must not reach the new one";
     send(far2, "y", 1, 0);
     ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketReadable) == 1; }));

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <stdlib.h>
 #include <string>
+#include <sys/time.h>
 
 namespace quenloft::testing {
 
@@ -32,6 +33,16 @@ public:
         std::filesystem::create_directories(file.parent_path());
         std::ofstream(file, std::ios::binary) << bytes;
         return file.string();
+    }
+
+    std::string MakeFolder(const std::string& name) const {
+        std::filesystem::create_directories(std::filesystem::path(path_) / name);
+        return *this / name;
+    }
+    // Sets the modification time of an entry (seconds since 1970).
+    void Touch(const std::string& name, time_t when) const {
+        struct timeval times[2] = {{when, 0}, {when, 0}};
+        ::utimes((*this / name).c_str(), times);
     }
 
     static std::string Read(const std::string& file) {
