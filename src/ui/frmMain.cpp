@@ -66,13 +66,6 @@ private:
     std::function<void(int, int, int, int)> mouseDown_;
 };
 
-template <typename Control>
-Control* Place(Control* control, int x, int y, int width, int height, const char* name) {
-    control->setObjectName(name);
-    control->setGeometry(x, y, width, height);
-    return control;
-}
-
 // Arial 14.25 pt; where the desktop has neither Arial nor a font of its measure, a
 // smaller size keeps the longest sentence whole in the label.
 QFont StatusFont(int width) {

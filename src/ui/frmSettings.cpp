@@ -45,14 +45,6 @@ void SetCheckValue(QCheckBox* box, int16_t value) {
                                          : Qt::Unchecked);
 }
 
-// Controls sit at fixed places, in pixels of the window or of their frame.
-template <typename Control>
-Control* Place(Control* control, int x, int y, int width, int height, const char* name) {
-    control->setObjectName(name);
-    control->setGeometry(x, y, width, height);
-    return control;
-}
-
 QFont Bold(QFont font) {
     font.setBold(true);
     return font;

@@ -26,6 +26,14 @@ QIcon ProgramIcon();
 // layouts are drawn for.
 QFont DialogFont();
 
+// Puts a control at its fixed place, in pixels of its window or frame, under its name.
+template <typename Control>
+Control* Place(Control* control, int x, int y, int width, int height, const char* name) {
+    control->setObjectName(name);
+    control->setGeometry(x, y, width, height);
+    return control;
+}
+
 // Icons travel between the classes as handles; 0 is none.
 uintptr_t NewIconHandle(const QIcon& icon);
 QIcon IconOfHandle(uintptr_t handle);
