@@ -1,10 +1,11 @@
 // The variable store: lookups, counters, and its file format on real files.
-#include <filesystem>
-#include <gtest/gtest.h>
+#include "store/clsSettings.h"
 
 #include "base/Error.h"
-#include "store/clsSettings.h"
 #include "support/TempFolder.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
 
 using quenloft::clsSettings;
 using quenloft::Variant;
@@ -132,7 +133,8 @@ TEST(StoreFile, SaveThenLoadKeepsNamesOrderValuesAndTypes) {
 
 TEST(StoreFile, ShortFileLoadsMissingRecordsEmpty) {
     TempFolder dir;
-    std::string file = dir.Write("short.dat", Bytes({3, 0, 0, 0, 1, 0, 'a', 0, 0, 1, 0, 'b', 0, 0}));
+    std::string file =
+        dir.Write("short.dat", Bytes({3, 0, 0, 0, 1, 0, 'a', 0, 0, 1, 0, 'b', 0, 0}));
     clsSettings store;
     store.LoadData(file);
     ASSERT_EQ(store.VariableCount(), 3);
@@ -174,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Bytes({1, 0, 0, 0, 1, 0, 'a', 3, 0, 1}),              // number cut short
                       Bytes({1, 0, 0, 0, 1, 0, 'a', 0x0C, 0x20, 1, 0, 0xFF, // array count
                              0xFF, 0xFF, 0x7F, 0, 0, 0, 0}),
-                      Bytes({1, 0})));                                       // count cut short
+                      Bytes({1, 0}))); // count cut short
 
 TEST(StoreFile, DeeplyNestedArraysAreRefused) {
     std::string image = Bytes({1, 0, 0, 0, 1, 0, 'a'});

@@ -1,10 +1,11 @@
 // Start-up and exit with real store files, and the text helpers.
-#include <filesystem>
-#include <gtest/gtest.h>
-
 #include "app/modMain.h"
+
 #include "base/Error.h"
 #include "support/TempFolder.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
 
 using namespace quenloft;
 using quenloft::testing::TempFolder;

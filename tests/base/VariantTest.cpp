@@ -1,9 +1,10 @@
 // The tagged value: widening addition, the numeric test, conversions and memory images.
-#include <cmath>
-#include <gtest/gtest.h>
+#include "base/Variant.h"
 
 #include "base/Error.h"
-#include "base/Variant.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
 
 using quenloft::Error;
 using quenloft::Variant;

@@ -1,11 +1,11 @@
 // Feeds arbitrary bytes to the store loader: it must never crash, read past the end or
 // allocate more than the bytes justify, and what it loads must save and load the same.
+#include "base/Error.h"
+#include "store/clsSettings.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include "base/Error.h"
-#include "store/clsSettings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
