@@ -261,6 +261,7 @@ void clsSocket::DestroySocket() {
     socketHandle_ = -1;
     isBound_ = false;
     isBroadcast_ = false;
+    peerShut_ = false;
 }
 
 // ---- Properties ----
@@ -663,8 +664,14 @@ void clsSocket::OnReadable() {
 }
 
 void clsSocket::OnWritable() {
+    const int32_t handle = socketHandle_;
     if (SendLeft() > 0) {
-        SendBuffered();
+        // After the peer's close a send that fails ends the connection for good.
+        if (!peerShut_) {
+            SendBuffered();
+        } else if (!ResumeNext([&] { SendBuffered(); }) && socketHandle_ == handle) {
+            CompleteClose();
+        }
         return;
     }
     if (sendPending_) {
@@ -672,6 +679,9 @@ void clsSocket::OnWritable() {
         if (SocketEvents* owner = Owner()) {
             owner->OnSendComplete();
         }
+    }
+    if (peerShut_ && socketHandle_ == handle && !sendPending_) {
+        CompleteClose(); // the owner sent its last block
     }
 }
 
@@ -708,6 +718,14 @@ void clsSocket::OnConnectFinished() {
     }
 }
 
+// True while the peer has shut only its own sending side (a reset leaves nothing to send to).
+static bool CanStillSend(int fd) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+           info.tcpi_state == TCP_CLOSE_WAIT;
+}
+
 // The peer closed: hand over what is left, then close. A handler that closes or replaces
 // the socket on the way ends this notification's work.
 void clsSocket::OnClosed() {
@@ -727,6 +745,12 @@ void clsSocket::OnClosed() {
             return;
         }
     }
+    if (state_ == StateConnected && sendPending_ && !peerShut_ && CanStillSend(handle)) {
+        // The peer shut only its sending side, and an answer is under way: it goes out
+        // whole first (the loop goes on reporting room to write, and the connection's end).
+        peerShut_ = true;
+        return;
+    }
     if (state_ != StateClosing) {
         state_ = StateClosing;
         if (SendLeft() > 0) {
@@ -736,6 +760,11 @@ void clsSocket::OnClosed() {
             }
         }
     }
+    CompleteClose();
+}
+
+void clsSocket::CompleteClose() {
+    state_ = StateClosing;
     DestroySocket();
     state_ = StateClosed;
     if (SocketEvents* owner = Owner()) {

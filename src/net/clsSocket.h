@@ -136,6 +136,7 @@ private:
     void OnAcceptable();
     void OnConnectFinished();
     void OnClosed();
+    void CompleteClose();
     void RaiseOnError(int32_t number, const std::string& source);
     SocketEvents* Owner() const { return owner_ ? *owner_ : nullptr; }
     size_t SendLeft() const { return sendBuffer_.size() - sendOffset_; }
@@ -160,6 +161,9 @@ private:
     int32_t datagramSize_ = 0;
     bool isBound_ = false;
     bool sendPending_ = false;
+    // The peer shut its sending side while an answer was under way; the close completes
+    // once the owner has sent what it meant to.
+    bool peerShut_ = false;
     bool isBroadcast_ = false;
     std::shared_ptr<SocketEvents*> owner_;
 };

@@ -481,6 +481,7 @@ void MessageLoop::WatchStream(int fd) {
     w->Listening = listening != 0;
     w->Watched = true;
     w->Finished = false;
+    w->ReadShut = false;
     UpdateInterest(fd, *w);
 }
 
@@ -516,10 +517,10 @@ bool MessageLoop::UpdateInterest(int fd, Watch& w) {
         return true;
     }
     uint32_t mask = 0;
-    if (w.Events & (SocketReadable | SocketAccept)) {
+    if ((w.Events & (SocketReadable | SocketAccept)) && !w.ReadShut) {
         mask |= EPOLLIN;
     }
-    if (w.Stream && !w.Listening) {
+    if (w.Stream && !w.Listening && !w.ReadShut) {
         mask |= EPOLLRDHUP;
     }
     if (w.Connecting || w.WriteArmed) {
@@ -588,18 +589,45 @@ void MessageLoop::Translate(int fd, Watch& w, uint32_t ready) {
         if (ready & EPOLLERR) {
             PendingError(fd); // an unconnected datagram socket has no one to tell
         }
+    } else if (w.ReadShut) {
+        WatchAfterReadShut(fd, w, ready);
+        return;
     } else if (ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
         // The closed notification drains what is left, so it comes alone.
-        int err = (ready & (EPOLLERR | EPOLLHUP)) ? PendingError(fd) : 0;
+        bool hungUp = ready & (EPOLLERR | EPOLLHUP);
+        int err = hungUp ? PendingError(fd) : 0;
         if (!(w.Events & SocketClosed) && (ready & EPOLLIN)) {
             Notify(fd, w, SocketReadable, 0);
         }
         Notify(fd, w, SocketClosed, CloseErrorCode(err));
-        Finish(fd, w);
+        if (hungUp) {
+            Finish(fd, w);
+        } else {
+            // Only the peer's sending side is shut: an answer under way may still go out.
+            w.ReadShut = true;
+            UpdateInterest(fd, w);
+        }
         return;
     }
     if (ready & EPOLLIN) {
         Notify(fd, w, SocketReadable, 0);
+    }
+    if ((ready & EPOLLOUT) && w.WriteArmed) {
+        w.WriteArmed = false;
+        UpdateInterest(fd, w);
+        Notify(fd, w, SocketWritable, 0);
+    }
+}
+
+// After the peer shut its sending side nothing more is read; what is reported is room to
+// write the rest, and the end of the connection (both sides shut, or a reset) as a
+// second closed notification.
+void MessageLoop::WatchAfterReadShut(int fd, Watch& w, uint32_t ready) {
+    if (ready & (EPOLLERR | EPOLLHUP)) {
+        int err = PendingError(fd);
+        Notify(fd, w, SocketClosed, CloseErrorCode(err));
+        Finish(fd, w);
+        return;
     }
     if ((ready & EPOLLOUT) && w.WriteArmed) {
         w.WriteArmed = false;

@@ -124,6 +124,7 @@ private:
         bool WriteArmed = false;
         bool Listening = false;
         bool Finished = false; // closed (or a failed connect) reported: nothing more comes
+        bool ReadShut = false; // the peer shut its sending side: only writing is watched
     };
     struct Resolver;
 
@@ -133,6 +134,7 @@ private:
     void PollSockets(int timeoutMs);
     void Translate(int fd, Watch& w, uint32_t ready);
     void Notify(int fd, Watch& w, uint32_t event, int32_t error);
+    void WatchAfterReadShut(int fd, Watch& w, uint32_t ready);
     void Finish(int fd, Watch& w);
     bool UpdateInterest(int fd, Watch& w);
     void Purge(Window target, uint32_t msg, int fd);

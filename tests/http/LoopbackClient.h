@@ -35,6 +35,8 @@ public:
     LoopbackClient& operator=(const LoopbackClient&) = delete;
 
     // Closes with a reset instead of an orderly end.
+    // Shuts the sending side only, as a client does that has said all it will say.
+    void ShutdownSending() { ::shutdown(fd_, SHUT_WR); }
     void Reset() {
         linger hard{1, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);

@@ -298,6 +298,23 @@ TEST_F(Serving, SlotsAreReusedAndAFailedConnectionFreesItsSlot) {
     EXPECT_TRUE(RunUntil([&] { return server.Connections[0] == nullptr; }));
 }
 
+// A client that shuts its sending side right after its request still gets the whole
+// answer, also when it reads slowly, and the connection ends after it.
+TEST_F(Serving, AClientThatShutsItsSendingSideGetsTheWholeAnswer) {
+    std::string big = Bytes(6 << 20);
+    Write("big.bin", big);
+    for (int receiveBuffer : {0, 4096}) {
+        LoopbackClient client(port, receiveBuffer);
+        client.Send(Get("/big.bin"));
+        client.ShutdownSending();
+        for (int pass = 0; pass < 6000; ++pass) {
+            ProgramLoop().RunOnePass(); // a slow reader: the server's sends wait for room
+        }
+        EXPECT_EQ(client.ReadToEnd(), FileHead(big.size(), "application/octet-stream") + big);
+        EXPECT_TRUE(RunUntil([&] { return server.Connections[0] == nullptr; }));
+    }
+}
+
 TEST_F(Serving, FileChangingDuringTheTransfer) {
     const size_t size = 200 * 1024;
     std::string content = Bytes(size);
