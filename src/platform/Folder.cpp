@@ -13,7 +13,6 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <type_traits>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -31,34 +30,33 @@ struct FolderStream {
     }
 };
 
+// One entry as read. Recheck marks the entries whose data can change without the
+// folder hearing of it, which are examined afresh at every listing: a subfolder (its own
+// date), a link (its target), a file with other names in other folders, and an entry
+// whose kind is not told (it may be any of these).
+struct Item {
+    FolderEntry Entry;
+    bool Recheck = false;
+};
+
 // People read listings alphabetically: by the name without regard to case, and names
 // equal but for case in a fixed order.
-template <typename T>
-const std::string& NameOf(const T& item) {
-    if constexpr (std::is_same_v<T, FolderEntry>) {
-        return item.Name;
-    } else {
-        return item.Entry.Name;
-    }
-}
-
-template <typename T>
-void SortByName(std::vector<T>& entries) {
+void SortByName(std::vector<Item>& items) {
     std::vector<std::pair<std::string, size_t>> keys;
-    keys.reserve(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        keys.emplace_back(LowerAscii(NameOf(entries[i])), i);
+    keys.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        keys.emplace_back(LowerAscii(items[i].Entry.Name), i);
     }
     std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first
-                                  : NameOf(entries[a.second]) < NameOf(entries[b.second]);
+                                  : items[a.second].Entry.Name < items[b.second].Entry.Name;
     });
-    std::vector<T> sorted;
-    sorted.reserve(entries.size());
+    std::vector<Item> sorted;
+    sorted.reserve(items.size());
     for (const auto& key : keys) {
-        sorted.push_back(std::move(entries[key.second]));
+        sorted.push_back(std::move(items[key.second]));
     }
-    entries = std::move(sorted);
+    items = std::move(sorted);
 }
 
 // Entries of one folder often share their modification second; the local time of a
@@ -74,8 +72,7 @@ double ModifiedOf(const struct stat& st) {
 }
 
 // The entry for one name, or false when it is a system entry or cannot be examined.
-bool Examine(int folder, const std::string& name, FolderEntry& entry) {
-    struct stat st {};
+bool Examine(int folder, const std::string& name, FolderEntry& entry, struct stat& st) {
     if (::fstatat(folder, name.c_str(), &st, 0) != 0) {
         return false;
     }
@@ -90,14 +87,9 @@ bool Examine(int folder, const std::string& name, FolderEntry& entry) {
     return true;
 }
 
-// One entry as read, with whether the folder's change notifications cover its data: those
-// of a subfolder or a link change without the folder itself hearing of it.
-struct Item {
-    FolderEntry Entry;
-    bool Recheck = false;
-};
-
-// Every entry but "." and "..", in name order. Fails when the folder cannot be read.
+// Every entry but "." and "..", in name order; those to recheck are only named (a link
+// that leads nowhere yet is kept, for its target may appear). Fails when the folder
+// cannot be read.
 std::vector<Item> ReadFolder(const std::string& path) {
     FolderStream stream{::opendir(path.c_str())};
     if (!stream.dir) {
@@ -105,18 +97,48 @@ std::vector<Item> ReadFolder(const std::string& path) {
     }
     std::vector<Item> items;
     while (const dirent* d = ::readdir(stream.dir)) {
-        std::string name = d->d_name;
-        if (name == "." || name == "..") {
+        Item item;
+        item.Entry.Name = d->d_name;
+        if (item.Entry.Name == "." || item.Entry.Name == "..") {
             continue;
         }
-        Item item;
-        if (Examine(::dirfd(stream.dir), name, item.Entry)) {
-            item.Recheck = item.Entry.IsFolder || d->d_type == DT_LNK || d->d_type == DT_UNKNOWN;
-            items.push_back(std::move(item));
+        struct stat st {};
+        if (d->d_type == DT_DIR || d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
+            item.Recheck = true;
+        } else if (Examine(::dirfd(stream.dir), item.Entry.Name, item.Entry, st)) {
+            item.Recheck = st.st_nlink > 1;
+        } else {
+            continue;
         }
+        items.push_back(std::move(item));
     }
     SortByName(items);
     return items;
+}
+
+// The listed entries: the kept ones as they are, those to recheck examined afresh.
+std::vector<FolderEntry> Listed(const std::string& path, const std::vector<Item>& items) {
+    std::vector<FolderEntry> entries;
+    entries.reserve(items.size());
+    int folder = -1;
+    for (const Item& item : items) {
+        if (!item.Recheck) {
+            entries.push_back(item.Entry);
+            continue;
+        }
+        if (folder < 0) {
+            folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        }
+        FolderEntry fresh;
+        struct stat st {};
+        if (folder >= 0 && Examine(folder, item.Entry.Name, fresh, st)) {
+            entries.push_back(std::move(fresh));
+        }
+    }
+    if (folder >= 0) {
+        ::close(folder);
+    }
+    return entries;
 }
 
 // File systems whose change notifications report every change made to a folder's entries
@@ -143,7 +165,7 @@ bool NotifiesEveryChange(const std::string& path) {
 
 // The entries of recently listed folders, kept while the kernel reports no change to the
 // folder (inotify), so that listing a large folder again does not examine every entry.
-// Subfolders and links are examined again every time. Only the loop's thread lists
+// The entries to recheck are examined again every time. Only the loop's thread lists
 // folders; the lock keeps any other caller safe.
 class ListingCache {
 public:
@@ -158,7 +180,7 @@ public:
         DrainNotifications();
         if (auto found = folders_.find(watch);
             watch >= 0 && found != folders_.end() && found->second.Current) {
-            return Rechecked(path, found->second.Items);
+            return Listed(path, found->second.Items);
         }
         std::vector<Item> items;
         try {
@@ -173,7 +195,7 @@ public:
             folders_[watch] = Folder{items, true, ++clock_};
             Bound();
         }
-        return Entries(items);
+        return Listed(path, items);
     }
 
 private:
@@ -246,40 +268,6 @@ private:
             ::inotify_rm_watch(notify_, oldest->first);
             folders_.erase(oldest);
         }
-    }
-
-    static std::vector<FolderEntry> Entries(const std::vector<Item>& items) {
-        std::vector<FolderEntry> entries;
-        entries.reserve(items.size());
-        for (const Item& item : items) {
-            entries.push_back(item.Entry);
-        }
-        return entries;
-    }
-
-    // The kept entries, with subfolders and links examined afresh.
-    static std::vector<FolderEntry> Rechecked(const std::string& path,
-                                              const std::vector<Item>& items) {
-        std::vector<FolderEntry> entries;
-        entries.reserve(items.size());
-        int folder = -1;
-        for (const Item& item : items) {
-            if (!item.Recheck) {
-                entries.push_back(item.Entry);
-                continue;
-            }
-            if (folder < 0) {
-                folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            }
-            FolderEntry fresh;
-            if (folder >= 0 && Examine(folder, item.Entry.Name, fresh)) {
-                entries.push_back(std::move(fresh));
-            }
-        }
-        if (folder >= 0) {
-            ::close(folder);
-        }
-        return entries;
     }
 
     std::mutex lock_;

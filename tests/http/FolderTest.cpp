@@ -69,6 +69,20 @@ TEST(Folder, ListingAgainShowsEveryChange) {
     EXPECT_GT(folder::ListFolder(dir.Path(), true).back().Modified, before);
 }
 
+// Changes the folder never hears of: a file written through another of its names, and a
+// link whose target appears after the folder was listed.
+TEST(Folder, ListingAgainSeesChangesMadeElsewhere) {
+    TempFolder dir, elsewhere;
+    std::string outside = elsewhere.Write("outside", "1");
+    ::link(outside.c_str(), (dir / "hard").c_str());
+    ::symlink((elsewhere / "later").c_str(), (dir / "soon").c_str());
+    EXPECT_EQ(Lengths(dir.Path(), true), (std::map<std::string, int64_t>{{"hard", 1}}));
+    elsewhere.Write("outside", "123");
+    elsewhere.Write("later", "12");
+    EXPECT_EQ(Lengths(dir.Path(), true),
+              (std::map<std::string, int64_t>{{"hard", 3}, {"soon", 2}}));
+}
+
 TEST(ListingPage, ColumnsWidthsEscapingAndParentLink) {
     TempFolder dir;
     const time_t when = 1135445400;
