@@ -152,8 +152,9 @@ private:
         }
         int32_t count = GetCount();
         int32_t lowerBound = Get<int32_t>();
+        // No room is set aside for the announced count: arrays nested in the first element
+        // could each announce as many elements as the rest of the file, together far more.
         std::vector<Variant> items;
-        items.reserve(size_t(count));
         for (int32_t i = 0; i < count; ++i) {
             items.push_back(GetValue(depth + 1));
         }
