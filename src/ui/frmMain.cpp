@@ -66,11 +66,10 @@ private:
     std::function<void(int, int, int, int)> mouseDown_;
 };
 
-// Arial 14.25 pt; where the desktop has neither Arial nor a font of its measure, a
-// smaller size keeps the longest sentence whole in the label.
+// The dialog font's face at 14.25 pt; where the desktop has neither Arial nor a font of
+// its measure, a smaller size keeps the longest sentence whole in the label.
 QFont StatusFont(int width) {
-    QFont font("Arial");
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = DialogFont();
     font.setPointSizeF(14.25);
     const QString longest = QString::fromUtf8(DisplayFor(StatusStopped)->Text);
     while (font.pointSizeF() > 8 && QFontMetrics(font).horizontalAdvance(longest) > width) {
@@ -98,13 +97,9 @@ void ShowError(QWidget* owner, const Error& failure) {
 
 // A fixed window with a minimise button and no maximise button.
 frmMain::frmMain() {
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setWindowTitle("Quenloft");
+    SetUpFixedWindow(this, Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint,
+                     "Quenloft", QSize(448, 144));
     setWindowIcon(ProgramIcon());
-    setFixedSize(448, 144);
-    setFont(DialogFont());
     iconHandle_ = NewIconHandle(windowIcon());
     CreateControls();
     connect(cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);

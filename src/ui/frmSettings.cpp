@@ -66,10 +66,7 @@ protected:
 // A fixed tool window without minimise and maximise buttons, and no taskbar button.
 frmSettings::frmSettings() {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    setWindowTitle("Settings");
-    setFixedSize(406, 360);
+    SetUpFixedWindow(this, Qt::Tool, "Settings", QSize(406, 360));
     CreateControls();
     connect(cmdAddFile, &QPushButton::clicked, this, &frmSettings::cmdAddFile_Click);
     connect(cmdDelete, &QPushButton::clicked, this, &frmSettings::cmdDelete_Click);
@@ -79,8 +76,7 @@ frmSettings::frmSettings() {
 }
 
 void frmSettings::CreateControls() {
-    QFont normal = DialogFont();
-    setFont(normal);
+    const QFont normal = DialogFont();
     frameSettings = Place(new QGroupBox("Server:", this), 8, 8, 388, 297, "frameSettings");
     lblIndexPath =
         Place(new QLabel("&Upper path: ", frameSettings), 16, 24, 97, 17, "lblIndexPath");

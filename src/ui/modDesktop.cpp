@@ -199,6 +199,14 @@ QFont DialogFont() {
     return font;
 }
 
+void SetUpFixedWindow(QWidget* window, Qt::WindowFlags kind, const char* title, QSize size) {
+    window->setWindowFlags(kind | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint);
+    window->setWindowTitle(title);
+    window->setFixedSize(size);
+    window->setFont(DialogFont());
+}
+
 uintptr_t NewIconHandle(const QIcon& icon) {
     uintptr_t handle = nextIconHandle++;
     IconTable()[handle] = icon;

@@ -26,6 +26,10 @@ QIcon ProgramIcon();
 // layouts are drawn for.
 QFont DialogFont();
 
+// Makes `window` a fixed window of `size` in the dialog font, with a title bar and a
+// close box; `kind` gives the window's kind and any other title-bar buttons.
+void SetUpFixedWindow(QWidget* window, Qt::WindowFlags kind, const char* title, QSize size);
+
 // Puts a control at its fixed place, in pixels of its window or frame, under its name.
 template <typename Control>
 Control* Place(Control* control, int x, int y, int width, int height, const char* name) {
