@@ -238,8 +238,9 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
     if (C.CloseAfterAnswer || C.Overflowed) {
         return; // the connection ends after its answer; nothing more is read as requests
     }
+    size_t scanned = C.Buffer.size(); // searched for a request's end when it arrived
     C.Buffer.append(data);
-    ServeNext(C);
+    ServeNext(C, scanned);
     if (!C.CloseAfterAnswer && C.Buffer.size() > MaxRequestHead) {
         C.Overflowed = true;
         C.Buffer.clear();
@@ -249,14 +250,14 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
 
 // Answers the next complete request unless an answer is still on its way: answers never
 // interleave, and pipelined requests are answered in order.
-void clsHTTP::ServeNext(clsConnection& C) {
+void clsHTTP::ServeNext(clsConnection& C, size_t scanned) {
     while (!C.Answering && !C.CloseAfterAnswer) {
         if (C.Overflowed) {
             C.Overflowed = false;
             AnswerRefusal(C, "HTTP/1.1 431 Request Header Fields Too Large", Body431);
             break;
         }
-        size_t end = FindRequestEnd(C.Buffer);
+        size_t end = FindRequestEnd(C.Buffer, scanned);
         if (end == std::string::npos) {
             return;
         }
@@ -266,6 +267,7 @@ void clsHTTP::ServeNext(clsConnection& C) {
         }
         std::string request = C.Buffer.substr(0, end);
         C.Buffer.erase(0, end);
+        scanned = 0;
         ProcessRequest(request, C);
         if (ConnectionMode(C) == "close") {
             C.CloseAfterAnswer = true;

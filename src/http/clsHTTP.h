@@ -73,7 +73,8 @@ private:
 
     void DataArrival(clsConnection& C);
     void SendComplete(clsConnection& C);
-    void ServeNext(clsConnection& C);
+    // `scanned`: how many bytes at the front of the buffer are known to end no request.
+    void ServeNext(clsConnection& C, size_t scanned = 0);
     void FinishAnswer(clsConnection& C);
     void SendNextPiece(clsConnection& C);
     void EndTransfer(clsConnection& C);

@@ -151,8 +151,8 @@ void AppendEntryRow(std::string& page, const ListingRequest& request,
 
 } // namespace
 
-size_t FindRequestEnd(std::string_view buffer) {
-    size_t at = buffer.find("\r\n\r\n");
+size_t FindRequestEnd(std::string_view buffer, size_t scanned) {
+    size_t at = buffer.find("\r\n\r\n", scanned > 3 ? scanned - 3 : 0);
     return at == std::string_view::npos ? at : at + 4;
 }
 

@@ -17,8 +17,10 @@ namespace quenloft {
 // The most bytes a request head may take, and a connection may hold unanswered.
 inline constexpr size_t MaxRequestHead = 64 * 1024;
 
-// The position just after the first empty line (CR LF CR LF) of `buffer`, or npos.
-size_t FindRequestEnd(std::string_view buffer);
+// The position just after the first empty line (CR LF CR LF) of `buffer`, or npos. The
+// first `scanned` bytes are known to hold none (they were searched when they arrived), so
+// a head that trickles in byte by byte is searched once, not once per arrival.
+size_t FindRequestEnd(std::string_view buffer, size_t scanned = 0);
 
 // A request split at every CR LF into lines, and line 0 at every space into fields.
 struct RequestText {

@@ -62,6 +62,8 @@ TEST(MapTarget, StaysInsideTheServedFolder) {
 TEST(Framing, VersionsAndAnnouncedBodies) {
     EXPECT_EQ(FindRequestEnd("GET / HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n\r\n"), 18u);
     EXPECT_EQ(FindRequestEnd("GET / HTTP/1.1\n\n"), std::string::npos);
+    EXPECT_EQ(FindRequestEnd("GET / HTTP/1.1\r\n\r\n", 17),
+              18u); // the end straddles the searched part
     EXPECT_TRUE(IsValidVersion("HTTP/1.0"));
     for (const char* bad : {"", "http/1.1", "HTTP/11", "HTTP/1.1x", "HTTP/a.1"}) {
         EXPECT_FALSE(IsValidVersion(bad)) << bad;
