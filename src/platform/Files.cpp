@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace quenloft::files {
 
@@ -24,7 +23,6 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -119,11 +117,6 @@ std::string ReadAll(const std::string& path, const std::string& source) {
     }
 }
 
-void WriteAll(const std::string& path, std::string_view bytes, const std::string& source) {
-    Descriptor fd(OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC, source));
-    WriteFully(fd.Get(), bytes, source);
-}
-
 void AppendBytes(const std::string& path, std::string_view bytes, const std::string& source) {
     Descriptor fd(OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND, source));
     WriteFully(fd.Get(), bytes, source);
@@ -158,19 +151,18 @@ void AppendFile::Append(const std::string& path, std::string_view bytes,
 
 void ReplaceAtomically(const std::string& path, std::string_view bytes, const std::string& source) {
     std::string temporary = path + ".tmp";
-    {
+    try {
         Descriptor fd(OpenRegular(temporary, O_WRONLY | O_CREAT | O_TRUNC, source));
         WriteFully(fd.Get(), bytes, source);
         if (::fsync(fd.Get()) != 0) {
-            int err = errno;
-            ::unlink(temporary.c_str());
-            RaiseFileError(err, source);
+            RaiseFileError(errno, source);
         }
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temporary.c_str());
-        RaiseFileError(err, source);
+        if (::rename(temporary.c_str(), path.c_str()) != 0) {
+            RaiseFileError(errno, source);
+        }
+    } catch (const Error&) {
+        ::unlink(temporary.c_str()); // a full disk leaves no part-written file behind
+        throw;
     }
 }
 

@@ -19,7 +19,6 @@ bool FileExists(const std::string& path);
 // 61 disk full).
 void DeleteFile(const std::string& path, const std::string& source = {});
 std::string ReadAll(const std::string& path, const std::string& source = {});
-void WriteAll(const std::string& path, std::string_view bytes, const std::string& source = {});
 // Appends bytes as they are with one write, creating the file when missing.
 void AppendBytes(const std::string& path, std::string_view bytes, const std::string& source = {});
 // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,

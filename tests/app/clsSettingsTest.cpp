@@ -4,8 +4,10 @@
 #include "base/Error.h"
 #include "support/TempFolder.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 using quenloft::clsSettings;
 using quenloft::Variant;
@@ -129,6 +131,30 @@ TEST(StoreFile, SaveThenLoadKeepsNamesOrderValuesAndTypes) {
     }
     EXPECT_EQ(loaded.VariableValue("IndexNames").LowerBound(), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "sub/folder/s.dat.tmp"));
+}
+
+// A save that runs out of room (here a file size limit, as a full disk would) is reported
+// and leaves the old file whole and no temporary file behind.
+TEST(StoreFile, FailedSaveKeepsTheOldFile) {
+    TempFolder dir;
+    clsSettings old;
+    old.SetVariableValue("kept", "yes");
+    old.SaveData(dir / "s.dat");
+    clsSettings bigger;
+    bigger.SetVariableValue("IndexPath", std::string(4096, 'p'));
+
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit small = previous;
+    small.rlim_cur = 100;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_THROW(bigger.SaveData(dir / "s.dat"), quenloft::Error);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(TempFolder::Read(dir / "s.dat"), old.Encode());
+    EXPECT_FALSE(std::filesystem::exists(dir / "s.dat.tmp"));
 }
 
 TEST(StoreFile, ShortFileLoadsMissingRecordsEmpty) {
