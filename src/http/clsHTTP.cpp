@@ -364,9 +364,12 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
         return;
     }
     const std::string& version = text.Fields[2];
-    NewHeaderLists(C, text.Lines);
-    if (AnnouncesBody(text.Lines)) {
-        // The body is never read, so it must not be taken for the next request.
+    NewHeaderLists(C, "Keep-Alive");
+    ParseHeaders(text.Lines, *C.RequestMIME);
+    // The client asks to close, or announces a body, which is never read and so must not
+    // be taken for the next request.
+    if (LowerAscii(C.RequestMIME->MimeValue("Connection")) == "close" ||
+        AnnouncesBody(text.Lines)) {
         C.ResponseMIME->SetMimeValue("Connection", "Close");
     }
     if (UpperAscii(text.Fields[0]) != "GET") {
@@ -377,16 +380,13 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
     AnswerGet(version, text.Fields[1], C);
 }
 
-void clsHTTP::NewHeaderLists(clsConnection& C, const std::vector<std::string>& lines) {
+// Fresh lists for every answer: an empty request list and the three base lines.
+void clsHTTP::NewHeaderLists(clsConnection& C, const std::string& connection) {
     C.RequestMIME.emplace();
     C.ResponseMIME.emplace();
     C.ResponseMIME->Add("Server", "Quenloft 1.0");
-    C.ResponseMIME->Add("Connection", "Keep-Alive");
+    C.ResponseMIME->Add("Connection", connection);
     C.ResponseMIME->Add("Accept-Ranges", "none");
-    ParseHeaders(lines, *C.RequestMIME);
-    if (LowerAscii(C.RequestMIME->MimeValue("Connection")) == "close") {
-        C.ResponseMIME->SetMimeValue("Connection", "Close");
-    }
 }
 
 void clsHTTP::AnswerGet(const std::string& version, const std::string& target, clsConnection& C) {
@@ -500,16 +500,8 @@ void clsHTTP::AnswerPage(clsConnection& C, const std::string& status, const std:
 
 // An answer that ends the connection: the three base lines with "Connection: Close".
 void clsHTTP::AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body) {
-    C.RequestMIME.emplace();
-    C.ResponseMIME.emplace();
-    C.ResponseMIME->Add("Server", "Quenloft 1.0");
-    C.ResponseMIME->Add("Connection", "Close");
-    C.ResponseMIME->Add("Accept-Ranges", "none");
-    C.URL.clear();
-    C.Transfer.Close();
-    C.CloseAfterAnswer = true;
-    C.Buffer.clear();
-    Answer(C, status, body);
+    NewHeaderLists(C, "Close");
+    AnswerPage(C, status, body);
 }
 
 void clsHTTP::Answer(clsConnection& C, const std::string& status, const std::string& body) {

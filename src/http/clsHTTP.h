@@ -82,7 +82,7 @@ private:
 
     void ProcessRequest(const std::string& request, clsConnection& C);
     void Answer(clsConnection& C, const RequestText& text);
-    void NewHeaderLists(clsConnection& C, const std::vector<std::string>& lines);
+    void NewHeaderLists(clsConnection& C, const std::string& connection);
     std::string ServedRoot();
     bool ListingOn();
     void AnswerGet(const std::string& version, const std::string& target, clsConnection& C);
