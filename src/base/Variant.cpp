@@ -73,14 +73,9 @@ Variant WidenedInteger(int64_t n, VarType start) {
     return Variant(static_cast<double>(n));
 }
 
-double RoundHalfEven(double d) {
-    double r = std::nearbyint(d); // the default rounding mode rounds half to even
-    return r;
-}
-
 template <typename T>
 T RoundedInto(double d) {
-    double r = RoundHalfEven(d);
+    double r = std::nearbyint(d); // the default rounding mode rounds half to even
     if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
           r <= static_cast<double>(std::numeric_limits<T>::max()))) {
         throw Error::Runtime(ErrOverflow);
@@ -88,12 +83,14 @@ T RoundedInto(double d) {
     return static_cast<T>(r);
 }
 
-std::string NumberText(double d) {
+// A number with at most `digits` significant digits: 15 for a Double, 7 for a Single (whose
+// value held as a double would otherwise show digits the Single never had).
+std::string NumberText(double d, int digits) {
     if (d == 0) {
         return "0";
     }
     char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+    auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, digits);
     std::string s(buf, res.ptr);
     // Trim trailing zeros of a fraction and write exponents as E+NN.
     auto e = s.find('e');
@@ -180,17 +177,10 @@ bool ParseNumber(std::string_view text, double& out) {
     if (i != t.size()) {
         return false;
     }
-    std::string cleaned(t);
-    if (cleaned.front() == '.') {
-        cleaned.insert(cleaned.begin(), '0');
-    }
     double value = 0;
-    auto res = std::from_chars(cleaned.data(), cleaned.data() + cleaned.size(), value);
-    if (res.ec == std::errc::result_out_of_range) {
-        return false;
-    }
-    if (res.ec != std::errc() || res.ptr != cleaned.data() + cleaned.size()) {
-        return false;
+    auto res = std::from_chars(t.data(), t.data() + t.size(), value);
+    if (res.ec != std::errc() || res.ptr != t.data() + t.size()) {
+        return false; // out of range
     }
     out = negative ? -value : value;
     return true;
@@ -378,10 +368,11 @@ std::string Variant::ToText() const {
     case VarType::Error:
         return "Error " + std::to_string(static_cast<uint32_t>(integer_));
     case VarType::Currency:
-        return NumberText(static_cast<double>(integer_) / 10000.0);
+        return NumberText(static_cast<double>(integer_) / 10000.0, 15);
     case VarType::Single:
+        return NumberText(float_, 7);
     case VarType::Double:
-        return NumberText(float_);
+        return NumberText(float_, 15);
     case VarType::Date:
         return OleDateText(float_);
     default:

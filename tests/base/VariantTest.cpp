@@ -77,6 +77,7 @@ TEST(VariantConversion, TextOfEachKind) {
     EXPECT_EQ(Variant(int16_t{80}).ToText(), "80");
     EXPECT_EQ(Variant(2147484671.0).ToText(), "2147484671");
     EXPECT_EQ(Variant(1.5).ToText(), "1.5");
+    EXPECT_EQ(Variant::Single(0.1f).ToText(), "0.1");
     EXPECT_EQ(Variant::Boolean(true).ToText(), "True");
     EXPECT_EQ(Variant().ToText(), "");
     EXPECT_EQ(Variant::Currency(15000).ToText(), "1.5");
