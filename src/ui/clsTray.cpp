@@ -53,30 +53,33 @@ int32_t clsTray::AddTrayIcon(uintptr_t hwnd, std::string_view Description, uintp
 }
 
 int32_t clsTray::ChangeIcon(int16_t Index, uintptr_t Bitmap) {
-    if (!IsInTable(Index)) {
+    NotifyIconData* slot = SlotAt(Index);
+    if (!slot) {
         return 1;
     }
-    slots_[size_t(Index)].hIcon = Bitmap;
-    area_.ShellNotifyIcon(NIM_MODIFY, slots_[size_t(Index)]);
+    slot->hIcon = Bitmap;
+    area_.ShellNotifyIcon(NIM_MODIFY, *slot);
     return 0;
 }
 
 int32_t clsTray::ChangeDescription(int16_t Index, std::string_view Description) {
-    if (!IsInTable(Index)) {
+    NotifyIconData* slot = SlotAt(Index);
+    if (!slot) {
         return 1;
     }
-    SetTip(slots_[size_t(Index)], Description);
-    area_.ShellNotifyIcon(NIM_MODIFY, slots_[size_t(Index)]);
+    SetTip(*slot, Description);
+    area_.ShellNotifyIcon(NIM_MODIFY, *slot);
     return 0;
 }
 
 // The slot becomes free; its other fields keep their values.
 int32_t clsTray::DeleteIcon(int16_t Index) {
-    if (!IsInTable(Index)) {
+    NotifyIconData* slot = SlotAt(Index);
+    if (!slot) {
         return 1;
     }
-    area_.ShellNotifyIcon(NIM_DELETE, slots_[size_t(Index)]);
-    slots_[size_t(Index)].hWnd = 0;
+    area_.ShellNotifyIcon(NIM_DELETE, *slot);
+    slot->hWnd = 0;
     return 0;
 }
 
@@ -95,8 +98,9 @@ int16_t clsTray::FindFreeSlot() const {
     return int16_t(slots_.size());
 }
 
-bool clsTray::IsInTable(int16_t index) const {
-    return index >= 0 && size_t(index) < slots_.size();
+// The slot at `index`, or null for an index outside the table.
+NotifyIconData* clsTray::SlotAt(int16_t index) {
+    return index >= 0 && size_t(index) < slots_.size() ? &slots_[size_t(index)] : nullptr;
 }
 
 } // namespace quenloft

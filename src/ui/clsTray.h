@@ -19,10 +19,9 @@ inline constexpr uint32_t NIM_DELETE = 2;
 inline constexpr uint32_t NIF_MESSAGE = 1;
 inline constexpr uint32_t NIF_ICON = 2;
 inline constexpr uint32_t NIF_TIP = 4;
-// Mouse action codes reported for an icon; the icon's callback message is the first.
+// Mouse action codes reported for an icon; WM_LBUTTONDOWN is also its callback message.
 inline constexpr uint32_t WM_MOUSEMOVE = 0x200;
 inline constexpr uint32_t WM_LBUTTONDOWN = 0x201;
-inline constexpr uint32_t WM_LBUTTONUP = 0x202;
 inline constexpr uint32_t WM_LBUTTONDBLCLK = 0x203;
 inline constexpr uint32_t WM_RBUTTONDOWN = 0x204;
 inline constexpr uint32_t WM_MBUTTONDOWN = 0x207;
@@ -72,7 +71,7 @@ public:
 
 private:
     int16_t FindFreeSlot() const;
-    bool IsInTable(int16_t index) const;
+    NotifyIconData* SlotAt(int16_t index);
 
     NotifyArea& area_;
     std::vector<NotifyIconData> slots_;
