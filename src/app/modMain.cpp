@@ -118,10 +118,9 @@ std::string LeftOfLast(std::string_view text, std::string_view find, int32_t sta
     }
     size_t limit = start == -1 ? text.size() : std::min<size_t>(text.size(), size_t(start));
     // The occurrence must lie wholly within the first `limit` characters.
-    size_t found = limit >= find.size() && !find.empty() ? text.substr(0, limit).rfind(find)
-                                                         : std::string_view::npos;
+    size_t found = find.empty() ? std::string_view::npos : text.substr(0, limit).rfind(find);
     int64_t p = found == std::string_view::npos ? 0 : int64_t(found) + 1;
-    if (skip > p || p - skip < 0) {
+    if (skip > p) {
         throw Error::Runtime(ErrInvalidArgument, "LeftOfLast");
     }
     return std::string(text.substr(0, size_t(p - skip)));
