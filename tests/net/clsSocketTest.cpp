@@ -371,6 +371,51 @@ TEST_F(SocketTest, CloseHandshakeWaitsForThePeerAndDrainsTheLastData) {
     EXPECT_EQ(s.SocketHandle(), -1);
 }
 
+// A client that shuts its sending side after asking gets an answer sent piece by piece
+// whole, then one close; one that resets on the way ends the socket with one event.
+TEST_F(SocketTest, AHalfClosedPeerGetsTheAnswerUnderWayAndTheSocketEndsOnce) {
+    StartServer();
+    const std::string piece(256 * 1024, 'a');
+    for (bool reset : {false, true}) {
+        accepted.clear();
+        peerEvents.Log.clear();
+        int peer = RawClient();
+        clsSocket& s = *accepted.back();
+        int piecesLeft = 8;
+        peerEvents.Data = [&] { s.SendData(piece); };
+        peerEvents.Complete = [&] {
+            if (--piecesLeft > 0) {
+                s.SendData(piece);
+            }
+        };
+        send(peer, "ask", 3, 0);
+        shutdown(peer, SHUT_WR);
+        fcntl(peer, F_SETFL, O_NONBLOCK);
+        std::vector<char> sink(64 * 1024);
+        size_t got = 0;
+        bool ended = false;
+        ASSERT_TRUE(RunUntil([&] {
+            ssize_t n = ended ? -1 : recv(peer, sink.data(), sink.size(), 0); // a slow reader
+            got += n > 0 ? static_cast<size_t>(n) : 0;
+            if (reset && !ended && got > piece.size()) {
+                linger hard{1, 0};
+                setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                close(peer);
+                raw.pop_back();
+                ended = true;
+            }
+            ended = ended || n == 0;
+            return ended && s.SocketHandle() == -1;
+        }));
+        RunPasses();
+        EXPECT_EQ(peerEvents.Count("Close") + peerEvents.Count("Error"), 1);
+        if (!reset) {
+            EXPECT_EQ(got, 8 * piece.size()) << "the answer was cut short";
+            EXPECT_EQ(peerEvents.Log.back(), "Close");
+        }
+    }
+}
+
 TEST_F(SocketTest, ClosingAListeningSocketIsImmediate) {
     StartServer();
     int32_t port = server->LocalPort();

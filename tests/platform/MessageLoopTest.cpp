@@ -248,6 +248,41 @@ TEST_F(MessageLoopTest, CloseIsReportedOnceAndAResetCarriesItsError) {
     }
 }
 
+// A peer that shuts only its sending side: closed once, room to write still reported, and
+// the end of the connection as a second closed; in between the loop stays quiet.
+TEST_F(MessageLoopTest, AfterThePeersHalfCloseOnlyRoomToWriteAndTheEndAreReported) {
+    Pair pair;
+    ASSERT_EQ(loop.AsyncSelect(pair.Near, target, socketMsg, 59), 0);
+    loop.WatchStream(pair.Near);
+    send(pair.Far, "last", 4, 0);
+    shutdown(pair.Far, SHUT_WR);
+    ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketClosed) == 1; }));
+    RunPasses(loop);
+    pollfd p{loop.Descriptor(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0) << "unread data or the half-close keeps the loop busy";
+    EXPECT_EQ(notes.size(), 1u) << "the closed notice comes alone, and once";
+
+    std::vector<char> block(65536, 'x');
+    while (send(pair.Near, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
+    }
+    loop.WatchWritable(pair.Near);
+    std::vector<char> sink(1 << 20);
+    ASSERT_TRUE(RunUntil(loop, [&] {
+        recv(pair.Far, sink.data(), sink.size(), MSG_DONTWAIT);
+        return Count(SocketWritable) == 1;
+    }));
+
+    linger hard{1, 0};
+    setsockopt(pair.Far, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(pair.Far);
+    pair.Far = -1;
+    ASSERT_TRUE(RunUntil(loop, [&] { return Count(SocketClosed) == 2; }));
+    RunPasses(loop);
+    EXPECT_EQ(notes.back().Error, 10054u);
+    EXPECT_EQ(notes.size(), 3u);
+    EXPECT_EQ(Count(SocketReadable), 0);
+}
+
 TEST_F(MessageLoopTest, ConnectionRequestsAreReportedWhileConnectionsWait) {
     int l = Listener();
     ASSERT_EQ(loop.AsyncSelect(l, target, socketMsg, 59), 0);
