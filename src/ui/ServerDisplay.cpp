@@ -15,17 +15,21 @@ std::optional<StatusDisplay> DisplayFor(int32_t lngStatus) {
     }
 }
 
+int32_t StatusOf(const std::string& caption) {
+    return caption == StartCaption ? StatusStopped : StatusRunning;
+}
+
 namespace {
 
 ButtonOutcome Start(const clsSettings& settings, const ServerControls& server) {
     int32_t port = settings.VariableValue("ServerPort", Variant(int16_t(80))).ToLong();
     server.StartServer(port);
-    return {StopCaption, StatusRunning, std::nullopt};
+    return {StopCaption, std::nullopt};
 }
 
 ButtonOutcome Stop(const ServerControls& server) {
     server.StopServer();
-    return {StartCaption, StatusStopped, std::nullopt};
+    return {StartCaption, std::nullopt};
 }
 
 } // namespace
@@ -34,14 +38,13 @@ ButtonOutcome Stop(const ServerControls& server) {
 // stays running.
 ButtonOutcome PressStartStop(const std::string& caption, const clsSettings& settings,
                              const ServerControls& server) {
-    bool stopped = caption == StartCaption;
     try {
-        return stopped ? Start(settings, server) : Stop(server);
+        return StatusOf(caption) == StatusStopped ? Start(settings, server) : Stop(server);
     } catch (const Error& failure) {
-        return {caption, stopped ? StatusStopped : StatusRunning, failure};
+        return {caption, failure};
     } catch (const std::exception&) {
         // Anything else that fails is reported the same way, never let through.
-        return {caption, stopped ? StatusStopped : StatusRunning, Error(51, "Internal error")};
+        return {caption, Error(51, "Internal error")};
     }
 }
 

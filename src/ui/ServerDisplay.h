@@ -33,11 +33,13 @@ struct ServerControls {
     std::function<void()> StopServer;
 };
 
-// What the button leaves behind: the caption and status to show, or, when a step
-// failed, the error to report with the caption and status unchanged.
+// The status a caption of the button stands for.
+int32_t StatusOf(const std::string& caption);
+
+// What the button leaves behind: the caption to show (and with it the status), or, when
+// a step failed, the error to report with the caption unchanged.
 struct ButtonOutcome {
     std::string Caption;
-    int32_t Status;
     std::optional<Error> Failure;
 };
 // One press of the start/stop button showing `caption`. Starting reads "ServerPort"

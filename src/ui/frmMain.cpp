@@ -156,7 +156,7 @@ void frmMain::cmdStart_Click() {
         return;
     }
     cmdStart->setText(QString::fromStdString(outcome.Caption));
-    SetStatus(outcome.Status);
+    SetStatus(StatusOf(outcome.Caption));
 }
 
 // A second click brings the dialog forward and drops edits not confirmed with "&Ok".

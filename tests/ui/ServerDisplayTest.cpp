@@ -30,13 +30,15 @@ TEST(ServerDisplay, StartThenStop) {
     Server server;
     ButtonOutcome started = PressStartStop(StartCaption, settings, server.Controls());
     EXPECT_EQ(server.Starts, std::vector<int32_t>{80}); // the default port
-    EXPECT_EQ(std::tie(started.Caption, started.Status), std::tuple("&Stop", StatusRunning));
-    EXPECT_EQ(DisplayFor(started.Status)->IconId, IDI_ASTERISK);
+    EXPECT_EQ(started.Caption, "&Stop");
+    EXPECT_EQ(StatusOf(started.Caption), StatusRunning);
+    EXPECT_EQ(DisplayFor(StatusOf(started.Caption))->IconId, IDI_ASTERISK);
 
     ButtonOutcome stopped = PressStartStop(started.Caption, settings, server.Controls());
     EXPECT_EQ(server.Stops, 1);
-    EXPECT_EQ(std::tie(stopped.Caption, stopped.Status), std::tuple("&Start", StatusStopped));
-    EXPECT_EQ(DisplayFor(stopped.Status)->Text, "The server is not started!");
+    EXPECT_EQ(stopped.Caption, "&Start");
+    EXPECT_EQ(StatusOf(stopped.Caption), StatusStopped);
+    EXPECT_EQ(DisplayFor(StatusOf(stopped.Caption))->Text, "The server is not started!");
     EXPECT_FALSE(DisplayFor(2)); // any other status only repaints
 
     PressStartStop("&start", settings, server.Controls()); // not exactly "&Start": running
@@ -60,7 +62,8 @@ TEST(ServerDisplay, FailureKeepsTheStateItStartedFrom) {
     Server server;
     ButtonOutcome typo = PressStartStop(StartCaption, settings, server.Controls());
     EXPECT_TRUE(server.Starts.empty());
-    EXPECT_EQ(std::tie(typo.Caption, typo.Status), std::tuple("&Start", StatusStopped));
+    EXPECT_EQ(typo.Caption, "&Start");
+    EXPECT_EQ(StatusOf(typo.Caption), StatusStopped);
     ASSERT_TRUE(typo.Failure);
     EXPECT_EQ(ErrorMessageText(*typo.Failure), "Error 13: Type mismatch");
 
