@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,12 +27,15 @@ bool IsSet(const char* name) {
     return value && *value;
 }
 
-// The write end of the pipe that brings signals into the main loop.
+// The socket pair that brings signals into the main loop; the handler writes to [1].
 int signalPipe[2] = {-1, -1};
 
+// The handler may interrupt code that is about to read errno: it leaves errno as it was.
 void OnEndSignal(int) {
+    int saved = errno;
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
 }
 
 // Qt gives up with a fatal message when it cannot reach the display; the program says
