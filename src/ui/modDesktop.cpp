@@ -28,10 +28,6 @@ std::map<int32_t, uintptr_t> stockHandles;
 
 std::optional<QStyle::StandardPixmap> StockPixmap(int32_t id) {
     switch (id) {
-    case 32513: // stop
-        return QStyle::SP_MessageBoxCritical;
-    case 32514: // question
-        return QStyle::SP_MessageBoxQuestion;
     case IDI_EXCLAMATION:
         return QStyle::SP_MessageBoxWarning;
     case IDI_ASTERISK:
