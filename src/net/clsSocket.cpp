@@ -474,29 +474,34 @@ void clsSocket::DoSendData(const Variant& varData) {
     if (bytes.empty()) {
         throw Error::Runtime(ErrSubscript, "clsSocket.SendData");
     }
-    sendBuffer_.assign(bytes); // replaced, not extended
+    // A new block replaces what is left of the last one, not extends it.
+    sendBuffer_.clear();
     sendOffset_ = 0;
-    sendPending_ = true;
-    SendBuffered();
+    SendFrom(bytes);
 }
 
 void clsSocket::SendBuffered() {
+    SendFrom(std::string_view(sendBuffer_).substr(sendOffset_));
+}
+
+// Sends `data`: a new block, or the rest of the send buffer. Only what the kernel does not
+// take at once is copied into the buffer, to go when there is room.
+void clsSocket::SendFrom(std::string_view data) {
     sendPending_ = true;
-    const char* data = sendBuffer_.data() + sendOffset_;
-    size_t left = SendLeft();
     ssize_t n = 0;
     if (protocol_ == ProtocolTCP) {
-        n = send(socketHandle_, data, left, MSG_NOSIGNAL);
+        n = send(socketHandle_, data.data(), data.size(), MSG_NOSIGNAL);
     } else if (!remoteHostIP_.empty()) {
         uint32_t address = INADDR_NONE;
         ParseDotted(remoteHostIP_, address);
         sockaddr_in sa = SocketAddress(remotePort_, address);
-        n = sendto(socketHandle_, data, left, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa),
-                   sizeof sa);
+        n = sendto(socketHandle_, data.data(), data.size(), MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     } else {
         resolveReason_ = 1;
         resolveHandle_ = ResolveHost(remoteHost_, weak_from_this());
     }
+    KeepUnsent(data, n > 0 ? static_cast<size_t>(n) : 0);
     if (n < 0) {
         int32_t code = LastSocketError();
         if (code == ErrWouldBlock) {
@@ -505,19 +510,29 @@ void clsSocket::SendBuffered() {
         }
         throw SocketError(code, "clsSocket.SendData");
     }
-    if (static_cast<size_t>(n) < left) {
-        sendOffset_ += static_cast<size_t>(n);
+    if (SendLeft() > 0) {
         if (protocol_ == ProtocolTCP) {
             ProgramLoop().WatchWritable(socketHandle_); // the rest goes when there is room
         }
     } else {
-        ReleaseIfLarge(sendBuffer_);
-        sendOffset_ = 0;
         ProgramLoop().Post(SocketWindow(), WinsockMessage(), static_cast<uintptr_t>(socketHandle_),
                            MakeLong(SocketWritable, 0));
     }
     if (SocketEvents* owner = Owner()) {
         owner->OnSendProgress(Clamp32(static_cast<size_t>(n)), Clamp32(SendLeft()));
+    }
+}
+
+// What is left of `data` after the kernel took `taken` bytes becomes the send buffer's rest.
+void clsSocket::KeepUnsent(std::string_view data, size_t taken) {
+    if (SendLeft() > 0) {
+        sendOffset_ += taken; // `data` is the buffer's own rest
+    } else {
+        sendBuffer_.assign(data.substr(taken));
+    }
+    if (SendLeft() == 0) {
+        ReleaseIfLarge(sendBuffer_);
+        sendOffset_ = 0;
     }
 }
 

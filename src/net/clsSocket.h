@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quenloft {
 
@@ -125,6 +126,8 @@ private:
                       std::optional<int32_t> maxLen, bool take);
     void DestroySocket();
     void SendBuffered();
+    void SendFrom(std::string_view data);
+    void KeepUnsent(std::string_view data, size_t taken);
 
     void DoBind(int32_t lngLocalPort, const std::string& strLocalIP);
     void DoConnect(const Variant& strRemoteHost, const Variant& lngRemotePort);
