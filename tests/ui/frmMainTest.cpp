@@ -5,6 +5,7 @@
 
 #include "WidgetTest.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -13,6 +14,8 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
 #include <csignal>
 
 namespace quenloft::testing {
@@ -189,6 +192,44 @@ TEST_F(frmMainTest, ClosingWritesBothStoresAndClosesTheSettingsDialog) {
     counted.LoadData(data.File("HTTP-Statistic.dat"));
     EXPECT_EQ(saved.VariableValue("ServerPort"), Variant("8123"));
     EXPECT_EQ(counted.VariableValue("RequestsOK"), Variant(int16_t(3)));
+}
+
+TEST_F(frmMainTest, StoreThatCannotBeWrittenIsToldAndTheOtherIsStillWritten) {
+    clsSettings old;
+    old.SetVariableValue("ServerPort", Variant("81"));
+    old.SaveData(data.File("HTTP-Settings.dat"));
+    Main();
+    gSettings.SetVariableValue("ServerPort", Variant("8123"));
+    gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(4)));
+    std::filesystem::create_directory(data.File("HTTP-Settings.dat.tmp")); // in the way
+
+    // Closed with the close box: a message box tells the user, the program still ends.
+    QSignalSpy unloaded(&window, &frmMain::Unloaded);
+    QString shown;
+    ModalAnswer told([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        shown = box->windowTitle() + "|" + box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    QCloseEvent closeBox; // as the desktop sends it
+    QSpontaneKeyEvent::setSpontaneous(&closeBox);
+    qApp->notify(window.windowHandle(), &closeBox);
+    EXPECT_TRUE(shown.startsWith("Error|Error ")) << shown.toStdString();
+    EXPECT_EQ(unloaded.count(), 1);
+    clsSettings saved, counted;
+    saved.LoadData(data.File("HTTP-Settings.dat"));
+    counted.LoadData(data.File("HTTP-Statistic.dat"));
+    EXPECT_EQ(saved.VariableValue("ServerPort"), Variant("81")); // the old store is whole
+    EXPECT_EQ(counted.VariableValue("RequestsOK"), Variant(int16_t(4)));
+
+    // Closed by the program (an end signal): nobody may be there to answer a box.
+    frmMain other;
+    other.show();
+    QSignalSpy otherUnloaded(&other, &frmMain::Unloaded);
+    ModalAnswer none([](QWidget* modal) { modal->close(); });
+    other.close();
+    EXPECT_FALSE(none.Answered());
+    EXPECT_EQ(otherUnloaded.count(), 1);
 }
 
 TEST_F(frmMainTest, EndSignalsCloseTheWindowTheSameWay) {
