@@ -7,7 +7,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>

@@ -2,7 +2,6 @@
 
 #include "net/clsSocket.h"
 
-#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -250,10 +249,6 @@ bool UnregisterSocket(int32_t handle) {
         return DestroySocketWindow();
     }
     return true;
-}
-
-bool IsSocketRegistered(int32_t handle) {
-    return M().SocketRegistry.contains(handle);
 }
 
 int32_t ResolveHost(const std::string& name, const std::weak_ptr<clsSocket>& identity) {

@@ -32,8 +32,6 @@ bool RegisterSocket(int32_t handle, const std::weak_ptr<clsSocket>& identity);
 // Cancels the notifications of a handle (queued ones are dropped) and forgets it.
 // False for handle -1 or when nothing is registered.
 bool UnregisterSocket(int32_t handle);
-// Whether a handle is registered.
-bool IsSocketRegistered(int32_t handle);
 // Starts resolving `name` for `identity`; the request handle, or 0 with the error left
 // for LastSupportError.
 int32_t ResolveHost(const std::string& name, const std::weak_ptr<clsSocket>& identity);

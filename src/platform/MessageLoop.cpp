@@ -1,6 +1,5 @@
 #include "platform/MessageLoop.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
