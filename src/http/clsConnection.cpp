@@ -36,6 +36,9 @@ void FileTransfer::Close() {
 }
 
 std::string FileTransfer::NextPiece(int64_t limit) {
+    if (sent_ >= length_) {
+        return {};
+    }
     std::string piece(static_cast<size_t>(std::min(limit, length_ - sent_)), '\0');
     ssize_t n;
     do {

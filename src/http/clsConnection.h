@@ -31,8 +31,8 @@ public:
     bool IsOpen() const { return descriptor_ >= 0; }
     int64_t Length() const { return length_; }
     int64_t Sent() const { return sent_; }
-    // Reads the next piece of at most `limit` bytes; empty when the file ended early or
-    // failed.
+    // Reads the next piece of at most `limit` bytes; empty once the whole length has been
+    // read, or when the file ended early or failed (then Sent() < Length()).
     std::string NextPiece(int64_t limit);
 
 private:

@@ -276,7 +276,7 @@ void clsHTTP::ServeNext(clsConnection& C, size_t scanned) {
     if (C.CloseAfterAnswer) {
         C.Buffer.clear();
         if (!C.Answering) {
-            ResumeNext([&] { C.Socket->CloseSocket(); }); // nothing could be sent
+            ResumeNext([&] { C.Socket->CloseSocket(); }); // sent, or it could not be
         }
     }
 }
@@ -290,13 +290,10 @@ void clsHTTP::SendComplete(clsConnection& C) {
     }
 }
 
+// The answer has gone: the connection ends if the answer said so, else the next request
+// is answered.
 void clsHTTP::FinishAnswer(clsConnection& C) {
     C.Answering = false;
-    if (C.CloseAfterAnswer || ConnectionMode(C) == "close") {
-        C.CloseAfterAnswer = true;
-        C.Socket->CloseSocket();
-        return;
-    }
     ServeNext(C);
 }
 
@@ -305,18 +302,13 @@ void clsHTTP::FinishAnswer(clsConnection& C) {
 // will not come, nor reads file bytes as the next answer.
 void clsHTTP::SendNextPiece(clsConnection& C) {
     FileTransfer& file = C.Transfer;
-    if (file.Sent() >= file.Length()) {
-        EndTransfer(C);
-        FinishAnswer(C);
-        return;
-    }
     std::string piece = file.NextPiece(PieceSize);
     if (piece.empty()) {
+        if (file.Sent() < file.Length()) {
+            C.CloseAfterAnswer = true; // ended early
+        }
         EndTransfer(C);
-        C.Answering = false;
-        C.CloseAfterAnswer = true;
-        C.Buffer.clear();
-        C.Socket->CloseSocket();
+        FinishAnswer(C);
         return;
     }
     auto size = static_cast<int16_t>(piece.size());
@@ -468,9 +460,6 @@ void clsHTTP::AnswerFile(clsConnection& C) {
     C.FileIndex = C.Transfer.Sent() + 1;
     if (!first.empty()) {
         Count("BytesSend", static_cast<int16_t>(first.size()));
-    }
-    if (C.Transfer.Sent() >= C.Transfer.Length()) {
-        SetCork(C, false);
     }
 }
 
