@@ -2,6 +2,7 @@
 #include "http/clsConnection.h"
 
 #include "http/clsHTTP.h"
+#include "platform/Files.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -12,7 +13,12 @@ namespace quenloft {
 
 bool FileTransfer::Open(const std::string& path) {
     Close();
-    // O_NONBLOCK: a pipe swapped in after the existence test can never block the loop.
+    // The existence test first, so that a device or pipe is never even opened; then the
+    // opened file is judged again, as it may have been swapped meanwhile. O_NONBLOCK: a
+    // pipe swapped in can never block the loop.
+    if (!files::FileExists(path)) {
+        return false;
+    }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;

@@ -25,7 +25,8 @@ public:
     FileTransfer(const FileTransfer&) = delete;
     FileTransfer& operator=(const FileTransfer&) = delete;
 
-    // Opens a regular file for reading; false when it cannot be opened.
+    // Opens a file that passes the existence test (a regular file, not hidden) for
+    // reading; false when there is none or it cannot be opened.
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const { return descriptor_ >= 0; }

@@ -6,7 +6,6 @@
 #include "base/Error.h"
 #include "base/OleDate.h"
 #include "http/modRequest.h"
-#include "platform/Files.h"
 #include "platform/Folder.h"
 #include "platform/MediaTypes.h"
 
@@ -385,18 +384,13 @@ void clsHTTP::AnswerGet(const std::string& version, const std::string& target, c
     C.Response = version + " 200 OK";
     C.URL = MapTarget(ServedRoot(), target);
     C.OriginalRequest = target;
-    if (!C.URL.empty() && C.URL.back() == '/') {
-        if (!folder::FolderExists(C.URL)) {
-            AnswerNotFound(version, C);
-            return;
-        }
-        if (!TryIndexFiles(C) && ListingOn()) {
-            AnswerListing(C);
-            return;
-        }
-    }
-    if (C.Transfer.IsOpen() || (files::FileExists(C.URL) && C.Transfer.Open(C.URL))) {
+    bool folderAsked = !C.URL.empty() && C.URL.back() == '/';
+    if (folderAsked && !folder::FolderExists(C.URL)) {
+        AnswerNotFound(version, C);
+    } else if (folderAsked ? TryIndexFiles(C) : C.Transfer.Open(C.URL)) {
         AnswerFile(C);
+    } else if (folderAsked && ListingOn()) {
+        AnswerListing(C);
     } else {
         AnswerNotFound(version, C);
     }
@@ -432,7 +426,7 @@ bool clsHTTP::TryIndexFiles(clsConnection& C) {
             continue;
         }
         std::string path = C.URL + name;
-        if (files::FileExists(path) && C.Transfer.Open(path)) {
+        if (C.Transfer.Open(path)) {
             C.URL = path;
             return true;
         }
@@ -475,7 +469,6 @@ void clsHTTP::AnswerListing(clsConnection& C) {
 void clsHTTP::AnswerNotFound(const std::string& version, clsConnection& C) {
     Count("RequestsFileNotFound");
     C.URL.clear();
-    C.Transfer.Close();
     AnswerPage(C, version + " 404 Not Found", Body404);
 }
 
