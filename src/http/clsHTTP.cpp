@@ -98,7 +98,6 @@ void clsHTTP::StartServer(int32_t Port) {
     PrimarySocket->SetLocalPort(Port);
     PrimarySocket->Listen();
     descriptorLimit_ = ConnectionsTheDescriptorsAllow();
-    connectionLimit_ = std::min(limitCap_, descriptorLimit_);
 }
 
 void clsHTTP::StopServer() {
@@ -107,15 +106,13 @@ void clsHTTP::StopServer() {
         PrimarySocket.reset();
     }
     // The table is made consistent before the connections (and their sockets) go.
-    auto dropped = std::move(Connections);
-    Connections.clear();
+    auto dropped = std::move(Connections); // leaves the table empty
     ConnectionCount = 0;
     dropped.clear();
 }
 
 void clsHTTP::SetConnectionLimit(int32_t limit) {
     limitCap_ = std::max(limit, 1);
-    connectionLimit_ = std::min(limitCap_, descriptorLimit_);
 }
 
 // --- the connection table ----------------------------------------------------------
@@ -135,7 +132,7 @@ void clsHTTP::OnConnectionRequest(int32_t requestID) {
 void clsHTTP::AcceptConnection(int32_t requestID) {
     // A handle nobody accepts is closed by the socket layer when this event ends.
     auto socket = std::make_shared<clsSocket>();
-    if (LiveConnections() >= connectionLimit_) {
+    if (LiveConnections() >= std::min(limitCap_, descriptorLimit_)) {
         EvictLongestSilent();
     }
     int32_t slot = ReusableSlot();
@@ -197,8 +194,8 @@ void clsHTTP::AcceptFailed() {
 
 void clsHTTP::EmptySlot(int32_t index) {
     if (index >= 0 && index < static_cast<int32_t>(Connections.size())) {
+        // The slot is empty before the connection (and its socket) goes.
         auto dropped = std::move(Connections[static_cast<size_t>(index)]);
-        Connections[static_cast<size_t>(index)].reset();
     }
 }
 

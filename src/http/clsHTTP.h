@@ -55,7 +55,6 @@ public:
     // The most connections kept at once; at the bound the longest-silent one makes room.
     // It never exceeds what the descriptor limit allows (found by StartServer).
     void SetConnectionLimit(int32_t limit);
-    int32_t ConnectionLimit() const { return connectionLimit_; }
 
     void OnConnectionRequest(int32_t requestID) override;
 
@@ -97,7 +96,6 @@ private:
     std::array<bool, 256> SafeChars{};
     int32_t limitCap_ = 4096;        // set by SetConnectionLimit
     int32_t descriptorLimit_ = 4096; // what the descriptor limit allows, found at start
-    int32_t connectionLimit_ = 4096;
     uint64_t activityClock_ = 0;
 };
 

@@ -4,11 +4,7 @@
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 
-#include <algorithm>
-
 namespace quenloft {
-
-namespace {} // namespace
 
 std::string clsMIME::ToString() const {
     std::string out;
