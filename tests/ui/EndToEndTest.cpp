@@ -19,13 +19,13 @@ class EndToEnd : public WidgetTest {};
 TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
     TempFolder served;
     std::string body(1500, 'q'); // two pieces
-    std::ofstream(served.File("hello.txt")) << body;
+    served.Write("hello.txt", body);
     int port = FreePort();
     clsSettings stored;
-    stored.SetVariableValue("IndexPath", Variant(served.Path));
+    stored.SetVariableValue("IndexPath", Variant(served.Path()));
     stored.SetVariableValue("DLEnabled", Variant(int16_t(1)));
     stored.SetVariableValue("ServerPort", Variant(std::to_string(port)));
-    stored.SaveData(data.File("HTTP-Settings.dat"));
+    stored.SaveData(data / "HTTP-Settings.dat");
 
     frmMain window;
     QSignalSpy unloaded(&window, &frmMain::Unloaded);
@@ -33,7 +33,7 @@ TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
         window.show();
         window.SetStatus(0);
     });
-    EXPECT_EQ(gLog.FileName(), data.File("Log.dat"));
+    EXPECT_EQ(gLog.FileName(), data / "Log.dat");
     auto* start = window.findChild<QPushButton*>("cmdStart");
     QTest::mouseClick(start, Qt::LeftButton);
     ASSERT_EQ(start->text(), "&Stop");
@@ -65,14 +65,14 @@ TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
     window.close();
     EXPECT_EQ(unloaded.count(), 1);
     clsSettings settings, statistics;
-    settings.LoadData(data.File("HTTP-Settings.dat"));
-    statistics.LoadData(data.File("HTTP-Statistic.dat"));
+    settings.LoadData(data / "HTTP-Settings.dat");
+    statistics.LoadData(data / "HTTP-Statistic.dat");
     EXPECT_EQ(settings.VariableValue("ServerPort"), Variant(std::to_string(port)));
     EXPECT_EQ(statistics.VariableValue("RequestsOK").ToLong(), 1);
     EXPECT_EQ(statistics.VariableValue("RequestsDirectoryListing").ToLong(), 1);
     EXPECT_EQ(statistics.VariableValue("BytesSend").ToLong(), 1500);
 
-    std::string log = data.Read("Log.dat");
+    std::string log = TempFolder::Read(data / "Log.dat");
     size_t fileLine = log.find("@:");
     ASSERT_NE(fileLine, std::string::npos);
     EXPECT_NE(log.find("127.0.0.1@:"), std::string::npos);

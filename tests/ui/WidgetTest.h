@@ -5,6 +5,7 @@
 
 #include "app/modMain.h"
 #include "http/clsHTTP.h"
+#include "support/TempFolder.h"
 #include "ui/frmSettings.h"
 #include "ui/modDesktop.h"
 #include "ui/modProgram.h"
@@ -13,11 +14,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <arpa/inet.h>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -57,22 +55,6 @@ private:
     QTimer timer_;
     QElapsedTimer clock_;
     bool answered_ = false;
-};
-
-// A temporary folder, removed with its contents.
-struct TempFolder {
-    std::string Path = [] {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quenloft-ui-XXXXXX").string();
-        return ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }();
-    ~TempFolder() { std::filesystem::remove_all(Path); }
-    std::string File(const std::string& name) const { return Path + "/" + name; }
-    std::string Read(const std::string& name) const {
-        std::ostringstream bytes;
-        bytes << std::ifstream(File(name), std::ios::binary).rdbuf();
-        return bytes.str();
-    }
 };
 
 inline sockaddr_in Loopback(int port) {
@@ -150,7 +132,7 @@ protected:
         }
     }
     void SetUp() override {
-        SetDataFolder(data.Path);
+        SetDataFolder(data.Path());
         gSettings = clsSettings();
         gStatistics = clsSettings();
     }

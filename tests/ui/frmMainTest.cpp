@@ -188,8 +188,8 @@ TEST_F(frmMainTest, ClosingWritesBothStoresAndClosesTheSettingsDialog) {
     EXPECT_EQ(unloaded.count(), 1);
     EXPECT_TRUE(WaitUntil([&] { return settings.isNull(); }));
     clsSettings saved, counted;
-    saved.LoadData(data.File("HTTP-Settings.dat"));
-    counted.LoadData(data.File("HTTP-Statistic.dat"));
+    saved.LoadData(data / "HTTP-Settings.dat");
+    counted.LoadData(data / "HTTP-Statistic.dat");
     EXPECT_EQ(saved.VariableValue("ServerPort"), Variant("8123"));
     EXPECT_EQ(counted.VariableValue("RequestsOK"), Variant(int16_t(3)));
 }
@@ -197,11 +197,11 @@ TEST_F(frmMainTest, ClosingWritesBothStoresAndClosesTheSettingsDialog) {
 TEST_F(frmMainTest, StoreThatCannotBeWrittenIsToldAndTheOtherIsStillWritten) {
     clsSettings old;
     old.SetVariableValue("ServerPort", Variant("81"));
-    old.SaveData(data.File("HTTP-Settings.dat"));
+    old.SaveData(data / "HTTP-Settings.dat");
     Main();
     gSettings.SetVariableValue("ServerPort", Variant("8123"));
     gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(4)));
-    std::filesystem::create_directory(data.File("HTTP-Settings.dat.tmp")); // in the way
+    data.MakeFolder("HTTP-Settings.dat.tmp"); // in the way
 
     // Closed with the close box: a message box tells the user, the program still ends.
     QSignalSpy unloaded(&window, &frmMain::Unloaded);
@@ -217,8 +217,8 @@ TEST_F(frmMainTest, StoreThatCannotBeWrittenIsToldAndTheOtherIsStillWritten) {
     EXPECT_TRUE(shown.startsWith("Error|Error ")) << shown.toStdString();
     EXPECT_EQ(unloaded.count(), 1);
     clsSettings saved, counted;
-    saved.LoadData(data.File("HTTP-Settings.dat"));
-    counted.LoadData(data.File("HTTP-Statistic.dat"));
+    saved.LoadData(data / "HTTP-Settings.dat");
+    counted.LoadData(data / "HTTP-Statistic.dat");
     EXPECT_EQ(saved.VariableValue("ServerPort"), Variant("81")); // the old store is whole
     EXPECT_EQ(counted.VariableValue("RequestsOK"), Variant(int16_t(4)));
 
@@ -243,7 +243,7 @@ TEST_F(frmMainTest, EndSignalsCloseTheWindowTheSameWay) {
     EXPECT_EQ(unloaded.count(), 1);
     EXPECT_FALSE(window.isVisible());
     clsSettings counted;
-    counted.LoadData(data.File("HTTP-Statistic.dat"));
+    counted.LoadData(data / "HTTP-Statistic.dat");
     EXPECT_EQ(counted.VariableValue("RequestsOK"), Variant(int16_t(2)));
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         ::signal(signal, SIG_DFL);

@@ -161,17 +161,17 @@ TEST_F(frmSettingsTest, BrowseOffersOnlyFoldersAndKeepsTheBoxWhenCancelled) {
         asked = dialog->windowTitle();
         EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
         EXPECT_TRUE(dialog->testOption(QFileDialog::ShowDirsOnly));
-        dialog->setDirectory(QString::fromStdString(served.Path));
+        dialog->setDirectory(QString::fromStdString(served.Path()));
         static_cast<QDialog*>(dialog)->accept();
     });
     Click("cmdBrowse");
     EXPECT_EQ(asked, "Select the index folder:");
-    EXPECT_EQ(Get<QLineEdit>("txtIndexPath")->text().toStdString(), served.Path);
+    EXPECT_EQ(Get<QLineEdit>("txtIndexPath")->text().toStdString(), served.Path());
 
     ModalAnswer cancelled([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     Click("cmdBrowse");
     EXPECT_TRUE(cancelled.Answered());
-    EXPECT_EQ(Get<QLineEdit>("txtIndexPath")->text().toStdString(), served.Path);
+    EXPECT_EQ(Get<QLineEdit>("txtIndexPath")->text().toStdString(), served.Path());
 }
 
 TEST_F(frmSettingsTest, CancelKeepsTheStoreAndTheCloseBoxEndsTheDialog) {
