@@ -280,6 +280,15 @@ TEST_F(Serving, EveryRequestIsLoggedOnOneLine) {
     EXPECT_EQ(second[1], "PUT /x\\x01y HTTP/1.1");
 }
 
+TEST_F(Serving, ALogThatCannotBeWrittenStopsNoAnswer) {
+    Write("a.txt", "abc");
+    gLog.SetFileName(root); // a folder: every log line fails
+    LoopbackClient client(port);
+    client.Send(Get("/a.txt") + Get("/a.txt", "Connection: close\r\n"));
+    EXPECT_EQ(client.ReadToEnd(),
+              FileHead(3, "text/plain") + "abc" + FileHead(3, "text/plain", "Close") + "abc");
+}
+
 TEST_F(Serving, SlotsAreReusedAndAFailedConnectionFreesItsSlot) {
     auto first = std::make_unique<LoopbackClient>(port);
     ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 1; }));
