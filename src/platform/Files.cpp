@@ -47,6 +47,26 @@ int OpenRegular(const std::string& path, int flags, const std::string& source) {
     return fd;
 }
 
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A rename is only durable once the folder that holds the new name is on disk too.
+void SyncFolder(const std::string& folder, const std::string& source) {
+    Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        RaiseFileError(errno, source);
+    }
+    // EINVAL: a file system that cannot sync folders; there is nothing more to do.
+    if (::fsync(fd.Get()) != 0 && errno != EINVAL) {
+        RaiseFileError(errno, source);
+    }
+}
+
 void WriteFully(int fd, std::string_view bytes, const std::string& source) {
     while (!bytes.empty()) {
         ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -164,6 +184,7 @@ void ReplaceAtomically(const std::string& path, std::string_view bytes, const st
         ::unlink(temporary.c_str()); // a full disk leaves no part-written file behind
         throw;
     }
+    SyncFolder(FolderOf(path), source);
 }
 
 void CreateFolders(const std::string& path) {

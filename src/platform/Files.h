@@ -21,8 +21,9 @@ void DeleteFile(const std::string& path, const std::string& source = {});
 std::string ReadAll(const std::string& path, const std::string& source = {});
 // Appends bytes as they are with one write, creating the file when missing.
 void AppendBytes(const std::string& path, std::string_view bytes, const std::string& source = {});
-// Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
-// so `path` holds either its old or its new contents, never a part.
+// Writes a temporary file beside `path`, flushes it to disk, renames it over `path` and
+// flushes the folder, so `path` holds either its old or its new contents, never a part,
+// and the new contents survive a power loss once this returns.
 void ReplaceAtomically(const std::string& path, std::string_view bytes,
                        const std::string& source = {});
 // Creates `path` and every missing parent; an existing folder is fine. Never fails.

@@ -13,13 +13,17 @@ namespace quenloft {
 
 namespace {
 
-// A length of 0xFFFF announces a 32-bit length: texts longer than 65534 bytes keep
-// every byte instead of being cut.
-constexpr uint16_t LongLengthMark = 0xFFFF;
+// A text's length is stored in 16 bits; a longer text cannot be written at all.
+constexpr size_t MaxTextLength = 0xFFFF;
 // Arrays inside arrays are bounded so that no file can exhaust the stack.
 constexpr int MaxNesting = 32;
 
 // ---- writing ----
+
+// A value the format has no room for; Encode names the variable that holds it.
+struct NotStorable {
+    const char* What;
+};
 
 template <typename T>
 void Put(std::string& out, T value) {
@@ -29,12 +33,10 @@ void Put(std::string& out, T value) {
 }
 
 void PutText(std::string& out, std::string_view text) {
-    if (text.size() < LongLengthMark) {
-        Put<uint16_t>(out, static_cast<uint16_t>(text.size()));
-    } else {
-        Put<uint16_t>(out, LongLengthMark);
-        Put<uint32_t>(out, static_cast<uint32_t>(text.size()));
+    if (text.size() > MaxTextLength) {
+        throw NotStorable{"a text longer than 65535 bytes"};
     }
+    Put<uint16_t>(out, static_cast<uint16_t>(text.size()));
     out.append(text);
 }
 
@@ -55,11 +57,7 @@ void PutValue(std::string& out, const Variant& v) {
         }
         return;
     case VarType::ByteArray:
-        Put<uint16_t>(out, 1);
-        Put<int32_t>(out, static_cast<int32_t>(v.Text().size()));
-        Put<int32_t>(out, 0);
-        out.append(v.Text());
-        return;
+        throw NotStorable{"the file format has no byte arrays"};
     default:
         out.append(v.Image());
         return;
@@ -94,13 +92,7 @@ public:
         return part;
     }
 
-    std::string GetText() {
-        size_t n = Get<uint16_t>();
-        if (n == LongLengthMark) {
-            n = Get<uint32_t>();
-        }
-        return std::string(Take(n));
-    }
+    std::string GetText() { return std::string(Take(Get<uint16_t>())); }
 
     Variant GetValue(int depth) {
         uint16_t tag = Get<uint16_t>();
@@ -124,8 +116,6 @@ public:
             return Variant(GetText());
         case VarType::Array:
             return GetArray(depth);
-        case VarType::ByteArray:
-            return GetByteArray();
         default:
             throw Malformed();
         }
@@ -159,12 +149,6 @@ private:
             items.push_back(GetValue(depth + 1));
         }
         return Variant::Array(std::move(items), lowerBound);
-    }
-
-    Variant GetByteArray() {
-        int32_t count = GetCount();
-        Get<int32_t>(); // lower bound, always 0 for bytes
-        return Variant::Bytes(std::string(Take(size_t(count))));
     }
 
     std::string_view bytes_;
@@ -257,8 +241,15 @@ std::string clsSettings::Encode() const {
     std::string out;
     Put<int32_t>(out, VariableCount());
     for (const VariableEntry& entry : variables_) {
-        PutText(out, entry.Name);
-        PutValue(out, entry.Value);
+        try {
+            PutText(out, entry.Name);
+            PutValue(out, entry.Value);
+        } catch (const NotStorable& reason) {
+            throw Error(ErrOverflow,
+                        "The variable \"" + ShortenText(entry.Name, 40) +
+                            "\" cannot be saved: " + reason.What,
+                        "clsSettings.SaveData");
+        }
     }
     return out;
 }

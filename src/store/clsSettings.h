@@ -24,7 +24,8 @@ public:
     // Appends a variable; 0, or -1 when the name is empty or numeric.
     int32_t CreateVariable(const std::string& name, const Variant& value);
     void DestroyVariable(const Variant& index);
-    // Saves atomically; a failure of the file system is raised as an Error.
+    // Saves atomically; a failure of the file system, or a value the format cannot hold
+    // (a text longer than 65535 bytes), is raised as an Error and the old file stays whole.
     void SaveData(const std::string& file) const;
     // Replaces the store with the file's contents when the file exists. A malformed
     // file loads as an empty store and is kept beside as "<file>.bad".
@@ -32,8 +33,8 @@ public:
 
     int32_t VariableCount() const { return static_cast<int32_t>(variables_.size()); }
 
-    // The store's file image, and the store read back from one; Decode throws an
-    // Error for a malformed image.
+    // The store's file image, and the store read back from one. Encode throws an Error
+    // naming the first variable the format cannot hold; Decode one for a malformed image.
     std::string Encode() const;
     static clsSettings Decode(std::string_view bytes);
 

@@ -119,8 +119,8 @@ TEST(StoreFile, SaveThenLoadKeepsNamesOrderValuesAndTypes) {
     store.SetVariableValue("Money", Variant::Currency(12345));
     store.SetVariableValue("Code", Variant::ErrorCode(quenloft::MissingArgumentCode));
     store.SetVariableValue("Nested", Variant::Array({Variant::Array({"x"}, 3), Variant()}, 1));
-    store.SetVariableValue("Long", std::string(70000, 'z'));
-    store.SaveData(dir / "sub/folder/s.dat"); // missing folders are created
+    store.SetVariableValue("Long", std::string(65535, 'z')); // the longest a text can be
+    store.SaveData(dir / "sub/folder/s.dat");                // missing folders are created
 
     clsSettings loaded;
     loaded.LoadData(dir / "sub/folder/s.dat");
@@ -155,6 +155,56 @@ TEST(StoreFile, FailedSaveKeepsTheOldFile) {
 
     EXPECT_EQ(TempFolder::Read(dir / "s.dat"), old.Encode());
     EXPECT_FALSE(std::filesystem::exists(dir / "s.dat.tmp"));
+}
+
+// A text's length is 16 bits in the file, all of them: 0xFFFF is a length like any other.
+TEST(StoreFile, TextOfTheLongestLengthLoadsBack) {
+    TempFolder dir;
+    clsSettings store;
+    store.SetVariableValue("IndexPath", std::string(65535, 'p'));
+    store.SaveData(dir / "s.dat");
+    EXPECT_EQ(TempFolder::Read(dir / "s.dat"), Bytes({1, 0, 0, 0, 9, 0}) + "IndexPath" +
+                                                   Bytes({8, 0, 0xFF, 0xFF}) +
+                                                   std::string(65535, 'p'));
+    clsSettings loaded;
+    loaded.LoadData(dir / "s.dat");
+    EXPECT_EQ(loaded.VariableValue("IndexPath").ToText(), std::string(65535, 'p'));
+    EXPECT_FALSE(std::filesystem::exists(dir / "s.dat.bad"));
+}
+
+// What the format cannot hold is never cut or changed to fit: the save is refused with
+// an Error that names the variable, and the file keeps its old contents.
+TEST(StoreFile, ValueTheFormatCannotHoldIsRefusedAndTheOldFileStays) {
+    struct Case {
+        std::string Name;
+        Variant Value;
+        std::string Named; // what the error shows of the name
+    };
+    std::string longName(65536, 'n');
+    const Case cases[] = {
+        {"IndexPath", std::string(65536, 'p'), "\"IndexPath\""},
+        {"IndexNames", Variant::Array({"index.html", std::string(70000, 'x')}, 0),
+         "\"IndexNames\""},
+        {longName, "v", "\"" + longName.substr(0, 37) + "...\""},
+        {"Raw", Variant::Bytes("abc"), "\"Raw\""},
+    };
+    for (const Case& c : cases) {
+        TempFolder dir;
+        clsSettings store;
+        store.SetVariableValue("ServerPort", "8080");
+        store.SaveData(dir / "s.dat");
+        std::string old = TempFolder::Read(dir / "s.dat");
+
+        store.SetVariableValue(c.Name, c.Value);
+        try {
+            store.SaveData(dir / "s.dat");
+            ADD_FAILURE() << c.Named << " was saved";
+        } catch (const quenloft::Error& e) {
+            EXPECT_NE(e.Description().find(c.Named), std::string::npos) << e.Description();
+        }
+        EXPECT_EQ(TempFolder::Read(dir / "s.dat"), old) << c.Named;
+        EXPECT_FALSE(std::filesystem::exists(dir / "s.dat.tmp"));
+    }
 }
 
 TEST(StoreFile, ShortFileLoadsMissingRecordsEmpty) {
@@ -203,6 +253,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Bytes({1, 0, 0, 0, 1, 0, 'a', 0x0C, 0x20, 1, 0, 0xFF, // array count
                              0xFF, 0xFF, 0x7F, 0, 0, 0, 0}),
                       Bytes({1, 0}))); // count cut short
+
+// A byte array (tag 0x2011) is no kind of value the file holds, however well-formed: here
+// one dimension, one byte, lower bound 0, the byte.
+INSTANTIATE_TEST_SUITE_P(ByteArrayTag, MalformedStore,
+                         ::testing::Values(Bytes({1, 0, 0, 0, 1, 0, 'a', 0x11, 0x20}) +
+                                           Bytes({1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 'x'})));
 
 TEST(StoreFile, DeeplyNestedArraysAreRefused) {
     std::string image = Bytes({1, 0, 0, 0, 1, 0, 'a'});
