@@ -67,16 +67,39 @@ void SyncFolder(const std::string& folder, const std::string& source) {
     }
 }
 
-void WriteFully(int fd, std::string_view bytes, const std::string& source) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+// Writes all of `bytes`; on a failure returns its errno, `written` telling how much went out.
+int WriteAll(int fd, std::string_view bytes, size_t& written) {
+    written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            RaiseFileError(errno, source);
+            return errno;
         }
-        bytes.remove_prefix(static_cast<size_t>(n));
+        written += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+void WriteFully(int fd, std::string_view bytes, const std::string& source) {
+    size_t written;
+    if (int err = WriteAll(fd, bytes, written)) {
+        RaiseFileError(err, source);
+    }
+}
+
+// Appends all of `bytes` or none: a full disk takes the first part of a line and refuses
+// the rest, and the next line would be glued to that part.
+void AppendWhole(int fd, std::string_view bytes, const std::string& source) {
+    size_t written;
+    if (int err = WriteAll(fd, bytes, written)) {
+        struct stat st {};
+        if (written > 0 && ::fstat(fd, &st) == 0 && st.st_size >= off_t(written)) {
+            [[maybe_unused]] int rc = ::ftruncate(fd, st.st_size - off_t(written));
+        }
+        RaiseFileError(err, source);
     }
 }
 
@@ -166,7 +189,7 @@ void AppendFile::Append(const std::string& path, std::string_view bytes,
         device_ = st.st_dev;
         inode_ = st.st_ino;
     }
-    WriteFully(fd_, bytes, source);
+    AppendWhole(fd_, bytes, source);
 }
 
 void ReplaceAtomically(const std::string& path, std::string_view bytes, const std::string& source) {

@@ -39,7 +39,8 @@ public:
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
 
-    // Appends bytes with one write on an O_APPEND descriptor.
+    // Appends all of `bytes` on an O_APPEND descriptor, or none of them: what a failing
+    // write left of them (a full disk takes part of a line) is cut off again.
     void Append(const std::string& path, std::string_view bytes, const std::string& source);
     void Close();
 

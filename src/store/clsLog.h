@@ -15,7 +15,8 @@ public:
     void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
 
     // Appends the text and CR LF; control bytes are written as \xNN so that a client
-    // cannot forge lines. Fails with an Error when the file cannot be written.
+    // cannot forge lines. Fails with an Error when the file cannot be written; a line that
+    // does not fit whole (a full disk) leaves nothing of itself, so the log holds whole lines.
     void AddString(std::string_view text) const;
     // Deletes the file if it exists.
     void ClearLog() const;

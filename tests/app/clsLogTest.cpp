@@ -4,8 +4,10 @@
 #include "base/Error.h"
 #include "support/TempFolder.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 using quenloft::clsLog;
 using quenloft::testing::TempFolder;
@@ -69,6 +71,51 @@ TEST(Log, FollowsThePathWhenTheFileIsMovedOrDeleted) {
     EXPECT_EQ(TempFolder::Read(dir / "Log.old"), "one\r\n");
     EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), "three\r\n");
     EXPECT_EQ(TempFolder::Read(dir / "Other.dat"), "four\r\n");
+}
+
+// Holds a small file size limit for its lifetime; writing past it fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit small = previous_;
+        small.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+// A line that does not fit is reported and leaves nothing behind, whether the disk took a
+// part of it or none; once there is room again the next line starts on a line of its own.
+TEST(Log, LineThatDoesNotFitIsTakenBack) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "Log.dat");
+    log.AddString("01.02.2024 10:00:00: 127.0.0.1@:5000  GET /first HTTP/1.1");
+    std::string whole = TempFolder::Read(dir / "Log.dat");
+    std::string line = "01.02.2024 10:00:01: 127.0.0.1@:5001  GET /1k.bin HTTP/1.1";
+    {
+        FileSizeLimit full(whole.size() + 20); // room for a part of the line
+        EXPECT_THROW(log.AddString(line), quenloft::Error);
+        EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), whole);
+    }
+    {
+        FileSizeLimit full(whole.size()); // no room at all
+        EXPECT_THROW(log.AddString(line), quenloft::Error);
+        EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), whole);
+    }
+    log.AddString(line);
+    EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), whole + line + "\r\n");
 }
 
 } // namespace
