@@ -1,10 +1,14 @@
 #include "platform/Files.h"
 
 #include "base/Error.h"
+#include "platform/MessageLoop.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace quenloft::files {
@@ -34,12 +38,14 @@ std::string BaseName(const std::string& path) {
 }
 
 // Opens a regular file; O_NONBLOCK keeps a pipe swapped in from blocking the one thread.
-int OpenRegular(const std::string& path, int flags, const std::string& source) {
+int OpenRegular(const std::string& path, int flags, const std::string& source,
+                struct stat* info = nullptr) {
     int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
         RaiseFileError(errno, source);
     }
-    struct stat st {};
+    struct stat own {};
+    struct stat& st = info ? *info : own;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         RaiseFileError(EISDIR, source);
@@ -101,6 +107,28 @@ void AppendWhole(int fd, std::string_view bytes, const std::string& source) {
         }
         RaiseFileError(err, source);
     }
+}
+
+// What the watch reports: a name in a folder on the way removed, or renamed from or to.
+constexpr uint32_t PathChanges = IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_ONLYDIR;
+
+struct PathStep {
+    std::string Folder;
+    std::string Name; // the name in Folder that the way to the file goes on by
+};
+
+// "/a/b/Log.dat" gives ("/a/b", "Log.dat"), ("/a", "b") and ("/", "a").
+std::vector<PathStep> StepsTo(std::string path) {
+    std::vector<PathStep> steps;
+    while (!path.empty() && path != "/" && path != ".") {
+        std::string name = BaseName(path);
+        std::string folder = FolderOf(path);
+        if (!name.empty() && name != ".") {
+            steps.push_back({folder, name});
+        }
+        path = folder;
+    }
+    return steps;
 }
 
 } // namespace
@@ -170,26 +198,108 @@ AppendFile::~AppendFile() {
 }
 
 void AppendFile::Close() {
+    StopWatching();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
+    pathChanged_ = false;
 }
 
 void AppendFile::Append(const std::string& path, std::string_view bytes,
                         const std::string& source) {
-    struct stat st {};
-    bool same = fd_ >= 0 && path == path_ && ::stat(path.c_str(), &st) == 0 &&
-                st.st_dev == device_ && st.st_ino == inode_;
-    if (!same) {
-        Close();
-        fd_ = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND, source);
-        ::fstat(fd_, &st);
-        path_ = path;
-        device_ = st.st_dev;
-        inode_ = st.st_ino;
+    if (!StillAtPath(path)) {
+        Open(path, source);
     }
     AppendWhole(fd_, bytes, source);
+}
+
+bool AppendFile::StillAtPath(const std::string& path) const {
+    if (fd_ < 0 || path != path_ || pathChanged_) {
+        return false;
+    }
+    return watchFd_ >= 0 || PathNamesFile(); // a watch would have told
+}
+
+bool AppendFile::PathNamesFile() const {
+    struct stat st {};
+    return ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+}
+
+void AppendFile::Open(const std::string& path, const std::string& source) {
+    Close();
+    struct stat st {};
+    fd_ = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND, source, &st);
+    path_ = path;
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    // A change between the open and the start of the watch is looked for once.
+    pathChanged_ = StartWatching(path) && !PathNamesFile();
+}
+
+bool AppendFile::StartWatching(const std::string& path) {
+    watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd_ < 0) {
+        return false;
+    }
+    for (const auto& [folder, name] : StepsTo(path)) {
+        int watch = ::inotify_add_watch(watchFd_, folder.c_str(), PathChanges);
+        if (watch < 0) {
+            DropWatch();
+            return false;
+        }
+        watched_.push_back({watch, name});
+    }
+    bool noticed = false;
+    try {
+        noticed = ProgramLoop().WatchDescriptor(watchFd_, [this] { ReadWatch(); });
+    } catch (const std::system_error&) {
+        // no loop: the path is looked at before each write
+    }
+    if (!noticed) {
+        DropWatch();
+    }
+    return noticed;
+}
+
+void AppendFile::StopWatching() {
+    if (watchFd_ >= 0) {
+        ProgramLoop().WatchDescriptor(watchFd_, {});
+        DropWatch();
+    }
+}
+
+void AppendFile::DropWatch() {
+    ::close(watchFd_);
+    watchFd_ = -1;
+    watched_.clear();
+}
+
+bool AppendFile::Concerns(int watch, uint32_t mask, std::string_view name) const {
+    if (mask & IN_Q_OVERFLOW) {
+        return true; // news was lost: assume the worst
+    }
+    for (const WatchedName& watched : watched_) {
+        if (watched.Watch == watch) {
+            // IN_IGNORED: the folder itself is gone (or unmounted), and its watch with it.
+            return (mask & IN_IGNORED) || name == watched.Name;
+        }
+    }
+    return false;
+}
+
+// Called by the loop when the watch has news: reads all of it.
+void AppendFile::ReadWatch() {
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(watchFd_, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            std::string_view name(event->name, strnlen(event->name, event->len));
+            pathChanged_ = pathChanged_ || Concerns(event->wd, event->mask, name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
 }
 
 void ReplaceAtomically(const std::string& path, std::string_view bytes, const std::string& source) {

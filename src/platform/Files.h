@@ -2,8 +2,10 @@
 // folders, and an existence test that sees only ordinary files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quenloft::files {
 
@@ -29,9 +31,12 @@ void ReplaceAtomically(const std::string& path, std::string_view bytes,
 // Creates `path` and every missing parent; an existing folder is fine. Never fails.
 void CreateFolders(const std::string& path);
 
-// A file that lines are appended to, kept open between writes. Before each write the
-// path is looked at again: a file that was removed, renamed or replaced is reopened (and
-// created), so every write lands in the file the path names at that moment.
+// A file that lines are appended to, kept open between writes. An inotify watch on the way
+// to the file (each folder, for the next name on the way) tells through the program's
+// message loop when the file, or a folder above it, is removed, renamed or replaced; the
+// next write then reopens (and creates) the file at the path. So a write costs one system
+// call, and every write lands in the file the path named when the loop last polled. Where
+// no watch can be set up, the path is looked at before each write instead.
 class AppendFile {
 public:
     AppendFile() = default;
@@ -45,9 +50,26 @@ public:
     void Close();
 
 private:
+    struct WatchedName {
+        int Watch;
+        std::string Name;
+    };
+
+    bool StillAtPath(const std::string& path) const;
+    bool PathNamesFile() const;
+    void Open(const std::string& path, const std::string& source);
+    bool StartWatching(const std::string& path);
+    void StopWatching();
+    void DropWatch();
+    void ReadWatch();
+    bool Concerns(int watch, uint32_t mask, std::string_view name) const;
+
     int fd_ = -1;
     std::string path_;
-    unsigned long device_ = 0, inode_ = 0;
+    unsigned long device_ = 0, inode_ = 0; // what the path named at the open
+    int watchFd_ = -1;                     // inotify, or -1 when the path is looked at
+    std::vector<WatchedName> watched_;
+    bool pathChanged_ = false; // the watch saw a change since the open
 };
 
 // The Error for an errno value, with the runtime's file error numbers.

@@ -1,5 +1,6 @@
 #include "platform/MessageLoop.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -549,13 +550,54 @@ void MessageLoop::PollSockets(int timeoutMs) {
     int n = epoll_wait(epollFd_, ready, PollBatch, timeoutMs);
     for (int i = 0; i < n; ++i) {
         int fd = ready[i].data.fd;
-        if (fd == wakeFd_) {
+        if (fd == wakeFd_ || CallDescriptorHandler(fd)) {
             continue;
         }
         if (Watch* w = Find(fd)) {
             Translate(fd, *w, ready[i].events);
         }
     }
+}
+
+bool MessageLoop::WatchDescriptor(int fd, std::function<void()> handler) {
+    auto known = std::find_if(descriptorHandlers_.begin(), descriptorHandlers_.end(),
+                              [fd](const auto& entry) { return entry.first == fd; });
+    if (!handler) {
+        if (known != descriptorHandlers_.end()) {
+            epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+            descriptorHandlers_.erase(known);
+        }
+        return true;
+    }
+    auto held = std::make_shared<std::function<void()>>(std::move(handler));
+    if (known != descriptorHandlers_.end()) {
+        known->second = std::move(held);
+        return true;
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = fd;
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        return false;
+    }
+    descriptorHandlers_.emplace_back(fd, std::move(held));
+    return true;
+}
+
+// False when no handler watches fd (it is then a socket's).
+bool MessageLoop::CallDescriptorHandler(int fd) {
+    for (const auto& [watched, handler] : descriptorHandlers_) {
+        if (watched == fd) {
+            std::shared_ptr<std::function<void()>> held = handler; // may end its own watch
+            try {
+                (*held)();
+            } catch (...) {
+                // Nothing that runs from the loop lets an error escape it.
+            }
+            return true;
+        }
+    }
+    return false;
 }
 
 // Turns one epoll report into notifications, in the order: connect finished, connection

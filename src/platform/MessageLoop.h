@@ -83,6 +83,12 @@ public:
     void WatchConnect(int fd);  // a non-blocking connect started: report its end as event 16
     void WatchWritable(int fd); // a send could not take everything: report writable once
 
+    // Calls `handler` from each poll that finds `fd` readable, for a descriptor that is not a
+    // socket (a file watch). It runs before anything that poll found is delivered, so what it
+    // learns holds for every message that follows. An empty handler ends the watch.
+    // Returns false when epoll refuses the descriptor.
+    bool WatchDescriptor(int fd, std::function<void()> handler);
+
     // Resolves an IPv4 host name on a background thread, which writes `reply` and posts
     // (w, msg, request handle, MakeLong(length, error)). Returns the request handle (not 0).
     uint32_t AsyncResolve(Window w, uint32_t msg, std::string name,
@@ -140,6 +146,7 @@ private:
     void Purge(Window target, uint32_t msg, int fd);
     Watch* Find(int fd);
     void SettleWakeup(bool idlePass);
+    bool CallDescriptorHandler(int fd);
 
     int epollFd_ = -1;
     int wakeFd_ = -1;
@@ -150,6 +157,7 @@ private:
     bool woken_ = false;
 
     std::vector<Watch> watches_; // by descriptor number
+    std::vector<std::pair<int, std::shared_ptr<std::function<void()>>>> descriptorHandlers_;
     std::unordered_map<Window, std::shared_ptr<WindowProc>> windows_;
     Window nextWindow_ = 1;
     std::unordered_map<std::string, uint32_t> messageIds_;

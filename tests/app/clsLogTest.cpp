@@ -2,6 +2,7 @@
 #include "store/clsLog.h"
 
 #include "base/Error.h"
+#include "platform/MessageLoop.h"
 #include "support/TempFolder.h"
 
 #include <csignal>
@@ -55,6 +56,12 @@ TEST(Log, UnwritablePlaceIsReported) {
 
 namespace {
 
+// The program's loop polls between requests; that is when the log learns that its file was
+// moved, deleted or replaced.
+void LetTheLoopPoll() {
+    quenloft::ProgramLoop().RunOnePass();
+}
+
 // The log stays open between lines, yet a file moved away or deleted by the user is
 // never written to again: the next line starts a new file at the path.
 TEST(Log, FollowsThePathWhenTheFileIsMovedOrDeleted) {
@@ -63,14 +70,48 @@ TEST(Log, FollowsThePathWhenTheFileIsMovedOrDeleted) {
     log.SetFileName(dir / "Log.dat");
     log.AddString("one");
     std::filesystem::rename(dir / "Log.dat", dir / "Log.old");
+    LetTheLoopPoll();
     log.AddString("two");
     std::filesystem::remove(dir / "Log.dat");
+    LetTheLoopPoll();
     log.AddString("three");
     log.SetFileName(dir / "Other.dat");
     log.AddString("four");
     EXPECT_EQ(TempFolder::Read(dir / "Log.old"), "one\r\n");
     EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), "three\r\n");
     EXPECT_EQ(TempFolder::Read(dir / "Other.dat"), "four\r\n");
+}
+
+// A file renamed over the log takes the next lines; the file it replaced gets no more.
+TEST(Log, FollowsThePathWhenAnotherFileReplacesIt) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "Log.dat");
+    log.AddString("one");
+    std::filesystem::create_hard_link(dir / "Log.dat", dir / "Log.kept");
+    std::string other = dir.Write("Log.new", "from elsewhere\r\n");
+    std::filesystem::rename(other, dir / "Log.dat");
+    LetTheLoopPoll();
+    log.AddString("two");
+    EXPECT_EQ(TempFolder::Read(dir / "Log.kept"), "one\r\n");
+    EXPECT_EQ(TempFolder::Read(dir / "Log.dat"), "from elsewhere\r\ntwo\r\n");
+}
+
+// The same holds for a folder on the way: moved away, the path leads nowhere and lines
+// fail, until the folder is there again.
+TEST(Log, FollowsThePathWhenAFolderAboveIsMoved) {
+    TempFolder dir;
+    clsLog log;
+    log.SetFileName(dir / "data/logs/Log.dat");
+    dir.MakeFolder("data/logs");
+    log.AddString("one");
+    std::filesystem::rename(dir / "data", dir / "data.old");
+    LetTheLoopPoll();
+    EXPECT_THROW(log.AddString("lost"), quenloft::Error);
+    dir.MakeFolder("data/logs");
+    log.AddString("two");
+    EXPECT_EQ(TempFolder::Read(dir / "data.old/logs/Log.dat"), "one\r\n");
+    EXPECT_EQ(TempFolder::Read(dir / "data/logs/Log.dat"), "two\r\n");
 }
 
 // Holds a small file size limit for its lifetime; writing past it fails as on a full disk.

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -362,6 +363,44 @@ TEST_F(MessageLoopTest, ResolverWritesTheBufferAndPostsTheReply) {
             EXPECT_EQ(n.Error, 11001u);
         }
     }
+}
+
+// What a watched descriptor's handler learns (a file watch: the log was moved) is known
+// before any notification from the same poll is delivered, and a handler that drained its
+// descriptor is not called again.
+TEST_F(MessageLoopTest, AWatchedDescriptorIsHandledBeforeWhatTheSamePollReports) {
+    Pair pair;
+    ASSERT_EQ(loop.AsyncSelect(pair.Near, target, socketMsg, 59), 0);
+    loop.WatchStream(pair.Near);
+    int watch[2];
+    ASSERT_EQ(pipe2(watch, O_NONBLOCK | O_CLOEXEC), 0);
+    int calls = 0;
+    ASSERT_TRUE(loop.WatchDescriptor(watch[0], [&] {
+        char c;
+        while (read(watch[0], &c, 1) == 1) {
+        }
+        ++calls;
+    }));
+    std::vector<int> callsAtReadable;
+    onNote = [&](const Note& n) {
+        char c;
+        if (n.Event == SocketReadable && recv(pair.Near, &c, 1, 0) == 1) {
+            callsAtReadable.push_back(calls);
+        }
+    };
+    ASSERT_EQ(send(pair.Far, "a", 1, 0), 1);
+    ASSERT_EQ(write(watch[1], "x", 1), 1);
+    ASSERT_TRUE(RunUntil(loop, [&] { return !callsAtReadable.empty(); }));
+    EXPECT_EQ(callsAtReadable[0], 1);
+    RunPasses(loop, 3);
+    EXPECT_EQ(calls, 1);
+
+    ASSERT_TRUE(loop.WatchDescriptor(watch[0], {}));
+    ASSERT_EQ(write(watch[1], "x", 1), 1);
+    RunPasses(loop, 3);
+    EXPECT_EQ(calls, 1) << "an ended watch calls nothing";
+    close(watch[0]);
+    close(watch[1]);
 }
 
 TEST(SocketErrorCodeTest, ErrnoValuesBecomeTheCodesOfTheSameCondition) {
