@@ -3,14 +3,14 @@
 
 #include "base/Error.h"
 #include "platform/MessageLoop.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempFolder.h"
 
-#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 using quenloft::clsLog;
+using quenloft::testing::FileSizeLimit;
 using quenloft::testing::TempFolder;
 
 namespace {
@@ -113,28 +113,6 @@ TEST(Log, FollowsThePathWhenAFolderAboveIsMoved) {
     EXPECT_EQ(TempFolder::Read(dir / "data.old/logs/Log.dat"), "one\r\n");
     EXPECT_EQ(TempFolder::Read(dir / "data/logs/Log.dat"), "two\r\n");
 }
-
-// Holds a small file size limit for its lifetime; writing past it fails as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit small = previous_;
-        small.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &small);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 // A line that does not fit is reported and leaves nothing behind, whether the disk took a
 // part of it or none; once there is room again the next line starts on a line of its own.

@@ -2,16 +2,16 @@
 #include "store/clsSettings.h"
 
 #include "base/Error.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempFolder.h"
 
-#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 using quenloft::clsSettings;
 using quenloft::Variant;
 using quenloft::VarType;
+using quenloft::testing::FileSizeLimit;
 using quenloft::testing::TempFolder;
 
 namespace {
@@ -143,15 +143,10 @@ TEST(StoreFile, FailedSaveKeepsTheOldFile) {
     clsSettings bigger;
     bigger.SetVariableValue("IndexPath", std::string(4096, 'p'));
 
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    ::getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit small = previous;
-    small.rlim_cur = 100;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_THROW(bigger.SaveData(dir / "s.dat"), quenloft::Error);
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    {
+        FileSizeLimit full(100);
+        EXPECT_THROW(bigger.SaveData(dir / "s.dat"), quenloft::Error);
+    }
 
     EXPECT_EQ(TempFolder::Read(dir / "s.dat"), old.Encode());
     EXPECT_FALSE(std::filesystem::exists(dir / "s.dat.tmp"));
