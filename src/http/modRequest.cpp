@@ -5,6 +5,7 @@
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
+#include "platform/Files.h"
 #include "platform/Folder.h"
 
 #include <algorithm>
@@ -52,6 +53,41 @@ int HexValue(char c) {
 
 std::string Spaces(int64_t count) {
     return std::string(static_cast<size_t>(std::max<int64_t>(count, 0)), ' ');
+}
+
+// The bytes of the valid UTF-8 sequence at the front of `bytes`; 1 for a byte that begins
+// none (ASCII, a stray continuation byte, an overlong form, a surrogate, a code past
+// U+10FFFF, or a sequence cut short).
+size_t Utf8SequenceLength(std::string_view bytes) {
+    auto at = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    unsigned char lead = at(0);
+    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 1;
+    if (length == 1 || bytes.size() < length) {
+        return 1;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((at(i) & 0xC0) != 0x80) {
+            return 1;
+        }
+    }
+    // The second byte's range excludes overlong forms, surrogates and codes past U+10FFFF.
+    unsigned char second = at(1);
+    bool valid = (lead != 0xE0 || second >= 0xA0) && (lead != 0xED || second <= 0x9F) &&
+                 (lead != 0xF0 || second >= 0x90) && (lead != 0xF4 || second <= 0x8F);
+    return valid ? length : 1;
+}
+
+// The code of a valid UTF-8 sequence of two to four bytes.
+char32_t Utf8Code(std::string_view sequence) {
+    auto lead = static_cast<unsigned char>(sequence[0]);
+    char32_t code = lead & (0x7F >> sequence.size());
+    for (size_t i = 1; i < sequence.size(); ++i) {
+        code = (code << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
+    }
+    return code;
 }
 
 // One row of the table: the extensions it lists and its result; a result ending in
@@ -129,6 +165,18 @@ struct DateTexts {
     }
 };
 
+// The name as the listing shows it: at most 37 characters, a longer one cut to its first
+// 34 and "...". Characters, not bytes, so that a cut never splits one.
+std::u32string ShownName(std::string_view name) {
+    constexpr size_t MostShown = 37;
+    std::u32string chars = PageCharacters(name);
+    if (chars.size() > MostShown) {
+        chars.resize(MostShown - 3);
+        chars += U"...";
+    }
+    return chars;
+}
+
 // Appends one row; the caller takes it back out when a step of it fails.
 void AppendEntryRow(std::string& page, const ListingRequest& request,
                     const folder::FolderEntry& entry, std::span<const bool> safeChars,
@@ -137,9 +185,9 @@ void AppendEntryRow(std::string& page, const ListingRequest& request,
     if (entry.IsFolder) {
         page += '/';
     }
-    std::string shown = ShortenText(entry.Name, 37);
-    page.append(">").append(HtmlEscape(shown)).append("</a> ");
-    page.append(static_cast<size_t>(std::max<int64_t>(38 - int64_t(shown.size()), 0)), ' ');
+    std::u32string shown = ShownName(entry.Name);
+    page.append(">").append(HtmlText(shown)).append("</a> ");
+    page.append(Spaces(38 - static_cast<int64_t>(shown.size())));
     if (request.ShowDate) {
         page.append(dates.Of(entry.Modified)).append(3, ' ');
     }
@@ -154,6 +202,14 @@ void AppendEntryRow(std::string& page, const ListingRequest& request,
 size_t FindRequestEnd(std::string_view buffer, size_t scanned) {
     size_t at = buffer.find("\r\n\r\n", scanned > 3 ? scanned - 3 : 0);
     return at == std::string_view::npos ? at : at + 4;
+}
+
+size_t LeadingEmptyLines(std::string_view buffer) {
+    size_t at = 0;
+    while (buffer.substr(at, 2) == CrLf) {
+        at += 2;
+    }
+    return at;
 }
 
 RequestText SplitRequest(std::string_view request) {
@@ -175,6 +231,16 @@ void ParseHeaders(const std::vector<std::string>& lines, clsMIME& into) {
 bool IsValidVersion(std::string_view version) {
     return version.size() == 8 && version.substr(0, 5) == "HTTP/" && IsDigit(version[5]) &&
            version[6] == '.' && IsDigit(version[7]);
+}
+
+bool IsWellFormed(const RequestText& text) {
+    return text.Fields.size() == 3 && IsValidVersion(text.Fields[2]);
+}
+
+std::string RefusedFirstLine(std::string_view head) {
+    constexpr int32_t MostLogged = 1024;
+    head.remove_prefix(LeadingEmptyLines(head));
+    return ShortenText(head.substr(0, head.find(CrLf)), MostLogged);
 }
 
 bool AnnouncesBody(const std::vector<std::string>& lines) {
@@ -199,10 +265,22 @@ bool AnnouncesBody(const std::vector<std::string>& lines) {
     return false;
 }
 
-std::string HtmlEscape(std::string_view text) {
+std::u32string PageCharacters(std::string_view bytes) {
+    std::u32string chars;
+    chars.reserve(bytes.size());
+    for (size_t at = 0; at < bytes.size();) {
+        size_t length = Utf8SequenceLength(bytes.substr(at));
+        chars += length > 1 ? Utf8Code(bytes.substr(at, length))
+                            : static_cast<char32_t>(static_cast<unsigned char>(bytes[at]));
+        at += length;
+    }
+    return chars;
+}
+
+std::string HtmlText(std::u32string_view chars) {
     std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
+    out.reserve(chars.size());
+    for (char32_t c : chars) {
         switch (c) {
         case '&':
             out += "&amp;";
@@ -220,10 +298,18 @@ std::string HtmlEscape(std::string_view text) {
             out += "&#39;";
             break;
         default:
-            out += c;
+            if (c >= 32 && c < 127) {
+                out += static_cast<char>(c);
+            } else {
+                out += "&#" + std::to_string(static_cast<uint32_t>(c)) + ";";
+            }
         }
     }
     return out;
+}
+
+std::string HtmlEscape(std::string_view text) {
+    return HtmlText(PageCharacters(text));
 }
 
 std::string EncodeURL(std::string_view text, std::span<const bool> safeChars) {
@@ -281,8 +367,9 @@ std::string MapTarget(std::string_view root, std::string_view target) {
     if (decoded.find('\0') != std::string::npos) {
         return {};
     }
+    // A hidden name hides what lies below it too; "." and ".." are among them.
     for (const std::string& segment : SplitAt(decoded, "/")) {
-        if (segment == "..") {
+        if (files::IsHiddenName(segment)) {
             return {};
         }
     }

@@ -49,10 +49,20 @@ TEST(URLCoding, MalformedEscapesDecodeToTheirValidPrefix) {
 TEST(MapTarget, StaysInsideTheServedFolder) {
     EXPECT_EQ(MapTarget("/srv/www", "/a%20b.txt"), "/srv/www/a b.txt");
     EXPECT_EQ(MapTarget("/srv/www", "/sub/x.txt?v=1"), "/srv/www/sub/x.txt");
-    EXPECT_EQ(MapTarget("/srv/www", "/..."), "/srv/www/...");
+    EXPECT_EQ(MapTarget("/srv/www", "/a.b/c./d.txt"), "/srv/www/a.b/c./d.txt");
+    EXPECT_EQ(MapTarget("/srv/.www", "/x"), "/srv/.www/x"); // the root is the user's choice
     EXPECT_EQ(MapTarget("/", "/etc/x"), "/etc/x");
     for (const char* target :
          {"2/x", "", "/a/../../x", "/%2e%2e/x", "/a/%2E%2E", "/x%00.txt", "*", "http://host/x"}) {
+        EXPECT_EQ(MapTarget("/srv/www", target), "") << target;
+    }
+}
+
+// What lies inside a hidden folder is hidden with it, at any depth and however escaped.
+TEST(MapTarget, RefusesEveryHiddenSegment) {
+    for (const char* target :
+         {"/.git/config", "/.git/", "/.git", "/a/.ssh/id_rsa", "/a/b/.env", "/a/.b/c/",
+          "/%2Egit/config", "/a%2F.b/c", "/./a.txt", "/...", "/a/.x?y=1"}) {
         EXPECT_EQ(MapTarget("/srv/www", target), "") << target;
     }
     EXPECT_EQ(MapTarget("", "/index.html"), "");
@@ -64,6 +74,15 @@ TEST(Framing, VersionsAndAnnouncedBodies) {
     EXPECT_EQ(FindRequestEnd("GET / HTTP/1.1\n\n"), std::string::npos);
     EXPECT_EQ(FindRequestEnd("GET / HTTP/1.1\r\n\r\n", 17),
               18u); // the end straddles the searched part
+    EXPECT_EQ(LeadingEmptyLines("\r\n\r\n\r\nGET / HTTP/1.1\r\n\r\n"), 6u);
+    EXPECT_EQ(LeadingEmptyLines("\r\n\r"), 2u); // half a line end waits for the rest
+    EXPECT_EQ(LeadingEmptyLines("\n\r\nGET"), 0u);
+    EXPECT_EQ(LeadingEmptyLines("GET / HTTP/1.1\r\n\r\n"), 0u);
+    EXPECT_EQ(RefusedFirstLine("\r\nGET /x HTTP/1.1\r\nHost: y"), "GET /x HTTP/1.1");
+    EXPECT_EQ(RefusedFirstLine("GET /still-coming"), "GET /still-coming");
+    std::string line(1024, 'a');
+    EXPECT_EQ(RefusedFirstLine(line + "\r\n"), line);
+    EXPECT_EQ(RefusedFirstLine(line + "b"), std::string(1021, 'a') + "...");
     EXPECT_TRUE(IsValidVersion("HTTP/1.0"));
     for (const char* bad : {"", "http/1.1", "HTTP/11", "HTTP/1.1x", "HTTP/a.1"}) {
         EXPECT_FALSE(IsValidVersion(bad)) << bad;
