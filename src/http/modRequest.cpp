@@ -90,6 +90,77 @@ char32_t Utf8Code(std::string_view sequence) {
     return code;
 }
 
+// Every byte that `safeChars` does not flag as "%" and two upper-case hexadecimal digits;
+// a space as "+" when asked (the rule of form fields).
+std::string Escape(std::string_view text, std::span<const bool> safeChars, bool spaceAsPlus) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto a = static_cast<unsigned char>(c);
+        if (a == 32 && spaceAsPlus) {
+            out += '+';
+        } else if (a < safeChars.size() && safeChars[a]) {
+            out += c;
+        } else {
+            out += '%';
+            out += Hex[a >> 4];
+            out += Hex[a & 15];
+        }
+    }
+    return out;
+}
+
+// Undoes the escapes; a "+" is a space when asked (the rule of form fields).
+std::string Unescape(std::string_view url, bool plusAsSpace) {
+    auto plain = [plusAsSpace](std::string_view part) {
+        std::string out(part);
+        if (plusAsSpace) {
+            std::replace(out.begin(), out.end(), '+', ' ');
+        }
+        return out;
+    };
+    std::string result;
+    size_t s = 0;
+    for (;;) {
+        size_t percent = url.find('%', s);
+        if (percent == std::string_view::npos) {
+            return result + plain(url.substr(std::min(s, url.size())));
+        }
+        result += plain(url.substr(s, percent - s));
+        // Up to two hexadecimal digits; reading stops at the first other character.
+        int value = 0;
+        for (size_t i = percent + 1; i < url.size() && i <= percent + 2; ++i) {
+            int digit = HexValue(url[i]);
+            if (digit < 0) {
+                break;
+            }
+            value = value * 16 + digit;
+        }
+        result += static_cast<char>(value);
+        s = percent + 3;
+    }
+}
+
+// The local path for a target's path part, or empty when it is refused.
+std::string LocalPath(std::string_view root, std::string_view path, bool plusAsSpace) {
+    std::string decoded = Unescape(path, plusAsSpace);
+    if (decoded.find('\0') != std::string::npos) {
+        return {};
+    }
+    // A hidden name hides what lies below it too; "." and ".." are among them.
+    for (const std::string& segment : SplitAt(decoded, "/")) {
+        if (files::IsHiddenName(segment)) {
+            return {};
+        }
+    }
+    return (root == "/" ? std::string() : std::string(root)) + decoded;
+}
+
+bool NamesSomething(const std::string& path) {
+    return files::FileExists(path) || folder::FolderExists(path);
+}
+
 // One row of the table: the extensions it lists and its result; a result ending in
 // "+" is followed by the extension in the caller's letter case.
 struct ContentTypeRow {
@@ -135,16 +206,23 @@ std::string HeaderRow(const ListingRequest& request) {
     return row;
 }
 
+// The target's path as it was mapped onto the folder: a "+" in it is literal unless only
+// its reading as a space named the folder.
+std::string MappedPath(const ListingRequest& request) {
+    std::string_view path = std::string_view(request.Target).substr(0, request.Target.find('?'));
+    std::string literal = DecodePath(path);
+    return request.Folder.ends_with(literal) ? literal : DecodeURL(path);
+}
+
 std::string ParentRow(const ListingRequest& request, std::span<const bool> safeChars) {
-    std::string path = request.Target.substr(0, request.Target.find('?'));
-    std::string parent = ParentPath(DecodeURL(path));
+    std::string parent = ParentPath(MappedPath(request));
     double parentDate = 0;
     ResumeNext([&] {
         auto above =
             LeftOfLast(request.Folder, "/", static_cast<int32_t>(request.Folder.size()) - 1, 1);
         parentDate = folder::LastModified(above);
     });
-    std::string row = "<hr>[DIR] <a href=\"" + EncodeURL(parent, safeChars) +
+    std::string row = "<hr>[DIR] <a href=\"" + EncodePath(parent, safeChars) +
                       "\">Parent Directory</a>" + Spaces(23);
     if (request.ShowDate) {
         row += OleDateText(parentDate);
@@ -181,7 +259,7 @@ std::u32string ShownName(std::string_view name) {
 void AppendEntryRow(std::string& page, const ListingRequest& request,
                     const folder::FolderEntry& entry, std::span<const bool> safeChars,
                     DateTexts& dates) {
-    page.append(6, ' ').append("<a href=").append(EncodeURL(entry.Name, safeChars));
+    page.append(6, ' ').append("<a href=").append(EncodePath(entry.Name, safeChars));
     if (entry.IsFolder) {
         page += '/';
     }
@@ -313,67 +391,36 @@ std::string HtmlEscape(std::string_view text) {
 }
 
 std::string EncodeURL(std::string_view text, std::span<const bool> safeChars) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        auto a = static_cast<unsigned char>(c);
-        if (a == 32) {
-            out += '+';
-        } else if (a < safeChars.size() && safeChars[a]) {
-            out += c;
-        } else {
-            out += '%';
-            out += Hex[a >> 4];
-            out += Hex[a & 15];
-        }
-    }
-    return out;
+    return Escape(text, safeChars, true);
+}
+
+std::string EncodePath(std::string_view text, std::span<const bool> safeChars) {
+    return Escape(text, safeChars, false);
 }
 
 std::string DecodeURL(std::string_view url) {
-    auto plain = [](std::string_view part) {
-        std::string out(part);
-        std::replace(out.begin(), out.end(), '+', ' ');
-        return out;
-    };
-    std::string result;
-    size_t s = 0;
-    for (;;) {
-        size_t percent = url.find('%', s);
-        if (percent == std::string_view::npos) {
-            return result + plain(url.substr(std::min(s, url.size())));
-        }
-        result += plain(url.substr(s, percent - s));
-        // Up to two hexadecimal digits; reading stops at the first other character.
-        int value = 0;
-        for (size_t i = percent + 1; i < url.size() && i <= percent + 2; ++i) {
-            int digit = HexValue(url[i]);
-            if (digit < 0) {
-                break;
-            }
-            value = value * 16 + digit;
-        }
-        result += static_cast<char>(value);
-        s = percent + 3;
-    }
+    return Unescape(url, true);
+}
+
+std::string DecodePath(std::string_view path) {
+    return Unescape(path, false);
 }
 
 std::string MapTarget(std::string_view root, std::string_view target) {
     if (root.empty() || root.front() != '/' || target.empty() || target.front() != '/') {
         return {};
     }
-    std::string decoded = DecodeURL(target.substr(0, target.find('?')));
-    if (decoded.find('\0') != std::string::npos) {
-        return {};
-    }
-    // A hidden name hides what lies below it too; "." and ".." are among them.
-    for (const std::string& segment : SplitAt(decoded, "/")) {
-        if (files::IsHiddenName(segment)) {
-            return {};
+    std::string_view path = target.substr(0, target.find('?'));
+    std::string local = LocalPath(root, path, false);
+    // Earlier listings linked a space as "+", and bookmarks keep such links: a "+" is read as
+    // a space only when that names something and the "+" itself names nothing.
+    if (path.find('+') != std::string_view::npos && !NamesSomething(local)) {
+        std::string spaced = LocalPath(root, path, true);
+        if (NamesSomething(spaced)) {
+            return spaced;
         }
     }
-    return (root == "/" ? std::string() : std::string(root)) + decoded;
+    return local;
 }
 
 std::string TableContentType(std::string_view extension) {

@@ -59,13 +59,18 @@ std::string HtmlText(std::u32string_view chars);
 std::string HtmlEscape(std::string_view text); // HtmlText of PageCharacters
 
 // URL coding over single bytes; `safeChars` flags the bytes URLEncode copies unchanged.
+// EncodeURL and DecodeURL follow the rule of form fields (a space is "+"); in a path "+" is
+// an ordinary character, so EncodePath writes a space as "%20" and DecodePath keeps "+".
 std::string EncodeURL(std::string_view text, std::span<const bool> safeChars);
 std::string DecodeURL(std::string_view url);
+std::string EncodePath(std::string_view text, std::span<const bool> safeChars);
+std::string DecodePath(std::string_view path);
 
 // The local path that `target` names below `root` (given without a final "/"), or empty
 // when it is refused: no root set, a target not beginning with "/", or a decoded path
 // holding a NUL byte or a hidden segment (one beginning with ".", ".." among them). The
-// query part ("?" and after) is not used.
+// query part ("?" and after) is not used. A "+" is itself; only when that names nothing
+// and reading every "+" as a space names something, that reading is taken.
 std::string MapTarget(std::string_view root, std::string_view target);
 
 // The media type of an extension from the server's own table; empty when not listed.

@@ -35,14 +35,21 @@ CHROMIUM_FLAGS = [
 
 # File names as people have them: accents, a Japanese name of 16 characters and one too
 # long for the column, and the characters that URLs give meaning to.
-JAPANESE = "\u590f\u4f11\u307f\u306e\u5199\u771f\u3068\u65c5\u884c\u306e\u601d\u3044\u51fa\u96c6\u3067\u3059"
-LONG_JAPANESE = "\u6771\u4eac" * 20  # 40 characters: cut to 34 and "..."
+JAPANESE = "夏休みの写真と旅行の思い出集です"
+LONG_JAPANESE = "東京" * 20  # 40 characters: cut to 34 and "..."
 NAMES = [
-    "R\u00e9sum\u00e9.txt", "na\u00efve caf\u00e9.html", JAPANESE + ".txt",
+    "Résumé.txt", "naïve café.html", JAPANESE + ".txt",
     LONG_JAPANESE + ".txt", "50% off.txt", "c++.txt", "a&b.txt", "#1 hit.txt",
     "Holiday Photos.txt", "a b.txt", "a+b.txt", "tab;semi=colon.txt", "quote's.txt",
 ]
-SUBFOLDER = "sub f\u00f6lder"
+SUBFOLDER = "sub földer"
+# A folder for wget to mirror: a space and a plus side by side, and a stray byte.
+MIRRORED = ["a b.txt", "a+b.txt", "c++.txt", "50% off.txt", "Résumé.txt", "#1.txt",
+            "a&b.txt", JAPANESE + ".txt", "bad\udce9.txt", "sub dir/x y.txt", "sub dir/x+y.txt"]
+# Links on a page of the user's own, and the file each must fetch: a "+" is a plus, and a
+# link written by an earlier listing ("+" for a space) still finds its file.
+PAGE_LINKS = {"c++.txt": "c++.txt", "a+b.txt": "a+b.txt", "a%20b.txt": "a b.txt",
+              "Holiday+Photos.txt": "Holiday Photos.txt"}
 
 
 def shown(name):
@@ -218,11 +225,12 @@ class Chromium:
             raise RuntimeError(result["exceptionDetails"])
         return result["result"].get("value")
 
-    def click_and_read(self, selector_index, watchdog=20):
-        """Clicks link number `selector_index` of the page and returns the bytes of the
-        document it leads to, with that document's address."""
+    def click_and_read(self, index, watchdog=20):
+        """Clicks link number `index` of the page and returns the address and the bytes of
+        the document it leads to. A text document comes back decoded in the character set
+        the browser guessed, so the files read this way hold ASCII, which every set keeps."""
         self.forget_events()
-        self.evaluate("document.links[%d].click()" % selector_index)
+        self.evaluate("document.links[%d].click()" % index)
         response = self.wait_event("Network.responseReceived", watchdog,
                                    lambda p: p.get("type") == "Document")
         self.wait_event("Page.loadEventFired", watchdog)
@@ -249,8 +257,15 @@ class RealClients(unittest.TestCase):
         cls.put("gallery/index.html", ("<html><body>%s</body></html>" % images).encode())
         for i in range(40):
             cls.put("gallery/img/%02d.png" % i, png(i * 6, 255 - i * 6, 128))
+        # A page of the user's own, linking as people write links.
+        for name in ("c++.txt", "Holiday Photos.txt", "a b.txt", "a+b.txt"):
+            cls.put("page/" + name, ("page's %s\n" % name).encode())
+        links = "".join('<p><a href="%s">%s</a>' % (link, link) for link in PAGE_LINKS)
+        cls.put("page/links.html", links.encode())
+        for name in MIRRORED:
+            cls.put("mirror/" + name, ("mirrored %s\n" % name).encode("utf-8", "surrogateescape"))
         cls.big = os.urandom(100 * 1024 * 1024)
-        cls.put("download/big.bin", cls.big)
+        cls.put("download/big file.bin", cls.big)
         cls.server = Server(cls.work, cls.root)
         cls.browser = Chromium(cls.work)
 
@@ -293,6 +308,10 @@ class RealClients(unittest.TestCase):
         listing = self.server.url + "/names/"
         self.browser.open(listing)
         texts = self.browser.evaluate("Array.from(document.links).map(a => a.textContent)")
+        hrefs = self.browser.evaluate(
+            "Array.from(document.links).map(a => a.getAttribute('href'))")
+        self.assertIn("a%20b.txt", hrefs)  # a space is %20 in a path, "+" would be a plus
+        self.assertIn("a%2Bb.txt", hrefs)
         by_text = {shown(n): n for n in NAMES}
         for index, text in enumerate(texts):
             self.browser.open(listing)
@@ -303,6 +322,17 @@ class RealClients(unittest.TestCase):
                 self.assertIn(b"inner.txt", data, url)
             else:
                 self.assertEqual(data, self.files["names/" + by_text[text]], url)
+
+    def test_links_on_a_page_of_ones_own(self):
+        page = self.server.url + "/page/links.html"
+        self.browser.open(page)
+        hrefs = self.browser.evaluate(
+            "Array.from(document.links).map(a => a.getAttribute('href'))")
+        self.assertEqual(sorted(hrefs), sorted(PAGE_LINKS))
+        for index, href in enumerate(hrefs):
+            self.browser.open(page)
+            url, data = self.browser.click_and_read(index)
+            self.assertEqual(data, self.files["page/" + PAGE_LINKS[href]], url)
 
     def test_the_404_page_finishes_loading(self):
         self.browser.open(self.server.url + "/names/.hidden.txt", watchdog=10)
@@ -328,9 +358,11 @@ class RealClients(unittest.TestCase):
         os.makedirs(folder)
         self.browser.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=folder,
                           eventsEnabled=True)
+        self.browser.open(self.server.url + "/download/")
         self.browser.forget_events()
-        self.browser.page("Page.navigate", url=self.server.url + "/download/big.bin")
+        self.browser.evaluate("document.links[1].click()")
         begun = self.browser.wait_event("Browser.downloadWillBegin")
+        self.assertEqual(begun["suggestedFilename"], "big file.bin")
         done = self.browser.wait_event(
             "Browser.downloadProgress", 120,
             lambda p: p["guid"] == begun["guid"] and p["state"] != "inProgress")
@@ -339,6 +371,26 @@ class RealClients(unittest.TestCase):
             got = f.read()
         self.assertEqual(len(got), len(self.big))
         self.assertEqual(hashlib.sha256(got).digest(), hashlib.sha256(self.big).digest())
+
+
+    def test_wget_mirrors_a_folder_exactly(self):
+        into = os.path.join(self.work, "wget")
+        wget = subprocess.run(
+            ["wget", "-r", "-np", "-nH", "-q", "-e", "robots=off", "-T", "20", "-t", "1",
+             "--restrict-file-names=nocontrol", "-P", into, self.server.url + "/mirror/"],
+            timeout=120)
+        self.assertEqual(wget.returncode, 0)
+        got = {}
+        for folder, _, names in os.walk(into):
+            for name in names:
+                with open(os.path.join(folder, name), "rb") as f:
+                    got[os.path.relpath(os.path.join(folder, name), into)] = f.read()
+        pages = [path for path in got if os.path.basename(path) == "index.html"]
+        self.assertEqual(sorted(pages), ["mirror/index.html", "mirror/sub dir/index.html"])
+        for page in pages:  # the listings wget kept beside the files
+            del got[page]
+        self.assertEqual(got, {path: data for path, data in self.files.items()
+                               if path.startswith("mirror/")})
 
 
 def main():

@@ -176,6 +176,33 @@ TEST_F(Serving, ErrorPagesAndTheirCounters) {
     EXPECT_EQ(Statistic("RequestsOK"), 0);
 }
 
+// Browsers send a "+" in a path as it is: it names the file with the "+". Listings link a
+// space as %20; links from earlier listings, with "+" for a space, still reach the file
+// with the space when no file has the "+".
+TEST_F(Serving, APlusInAPathIsAPlus) {
+    Write("c++.txt", "plus plus");
+    Write("a b.txt", "space");
+    Write("a+b.txt", "plus");
+    Write("my docs/deeper/in.txt", "in");
+    EXPECT_EQ(Fetch(Get("/c++.txt")), FileHead(9, "text/plain") + "plus plus");
+    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(4, "text/plain") + "plus");
+    EXPECT_EQ(Fetch(Get("/a%2Bb.txt")), FileHead(4, "text/plain") + "plus");
+    EXPECT_EQ(Fetch(Get("/a%20b.txt")), FileHead(5, "text/plain") + "space");
+    std::string listing = Fetch(Get("/"));
+    for (const char* row : {"<a href=a%20b.txt>a b.txt</a>", "<a href=a%2Bb.txt>a+b.txt</a>",
+                            "<a href=c%2B%2B.txt>c++.txt</a>", "<a href=my%20docs/>my docs</a>"}) {
+        EXPECT_NE(listing.find(row), std::string::npos) << row;
+    }
+
+    ::unlink((root + "/a+b.txt").c_str());
+    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(5, "text/plain") + "space"); // an old link
+    EXPECT_EQ(Fetch(Get("/my+docs/deeper/in.txt")), FileHead(2, "text/plain") + "in");
+    std::string deeper = Fetch(Get("/my+docs/deeper/"));
+    EXPECT_NE(deeper.find("<title>Index of /my+docs/deeper/</title>"), std::string::npos);
+    EXPECT_NE(deeper.find("<a href=\"/my%20docs/\">Parent Directory</a>"), std::string::npos);
+    EXPECT_EQ(Fetch(Get("/no+such.txt")), NotFound);
+}
+
 TEST_F(Serving, TargetsOutsideTheServedFolderAreRefused) {
     dir.Write("secret.txt", "s");
     dir.Write("www2/x", "x");

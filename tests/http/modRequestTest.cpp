@@ -3,11 +3,13 @@
 #include "http/modRequest.h"
 
 #include "platform/MediaTypes.h"
+#include "support/TempFolder.h"
 
 #include <array>
 #include <gtest/gtest.h>
 
 using namespace quenloft;
+using quenloft::testing::TempFolder;
 
 namespace {
 
@@ -28,6 +30,21 @@ TEST(URLCoding, EncodesAndDecodesByteForByte) {
         all += static_cast<char>(c);
     }
     EXPECT_EQ(DecodeURL(EncodeURL(all, safe)), all);
+}
+
+// In a path "+" is an ordinary character: links write a space as %20, and a path's "+"
+// decodes to itself, while the form-field coding stays as other callers know it.
+TEST(URLCoding, PathsKeepTheirPlusSigns) {
+    auto safe = SafeTable();
+    EXPECT_EQ(EncodePath("My File-1+2.txt", safe), "My%20File%2D1%2B2.txt");
+    EXPECT_EQ(DecodePath("c++%20a+b%2B%25"), "c++ a+b+%");
+    EXPECT_EQ(EncodeURL("a b+c", safe), "a+b%2Bc");
+    EXPECT_EQ(DecodeURL("a+b%2Bc"), "a b+c");
+    std::string all;
+    for (int c = 1; c < 256; ++c) {
+        all += static_cast<char>(c);
+    }
+    EXPECT_EQ(DecodePath(EncodePath(all, safe)), all);
 }
 
 TEST(URLCoding, MalformedEscapesDecodeToTheirValidPrefix) {
@@ -56,6 +73,32 @@ TEST(MapTarget, StaysInsideTheServedFolder) {
          {"2/x", "", "/a/../../x", "/%2e%2e/x", "/a/%2E%2E", "/x%00.txt", "*", "http://host/x"}) {
         EXPECT_EQ(MapTarget("/srv/www", target), "") << target;
     }
+}
+
+// A "+" names itself; read as a space only when that names nothing and the space does.
+TEST(MapTarget, APlusIsAPlusUnlessOnlyASpaceNamesSomething) {
+    TempFolder dir;
+    std::string root = dir.MakeFolder("www");
+    for (const char* name : {"c++.txt", "a b.txt", "a+b.txt", "x y.txt", "my docs/in.txt"}) {
+        dir.Write(std::string("www/") + name, "");
+    }
+    std::pair<const char*, const char*> cases[] = {
+        {"/c++.txt", "/c++.txt"},
+        {"/a+b.txt", "/a+b.txt"},
+        {"/a%20b.txt", "/a b.txt"},
+        {"/a%2Bb.txt", "/a+b.txt"},
+        {"/x+y.txt", "/x y.txt"},
+        {"/x+y.txt?q=a+b", "/x y.txt"},
+        {"/my+docs/", "/my docs/"},
+        {"/my+docs/in.txt", "/my docs/in.txt"},
+        {"/none+such.txt", "/none+such.txt"},
+        {"/x%2By.txt", "/x+y.txt"}, // an escaped "+" is one
+    };
+    for (const auto& [target, local] : cases) {
+        EXPECT_EQ(MapTarget(root, target), root + local) << target;
+    }
+    dir.Write("www/.a b", "");
+    EXPECT_EQ(MapTarget(root, "/.a+b"), "");
 }
 
 // What lies inside a hidden folder is hidden with it, at any depth and however escaped.
