@@ -260,8 +260,8 @@ TEST_F(Serving, PipelinedRequestsAreAnsweredInOrder) {
                            FileHead(3, "text/plain") + "abc" +
                            FileHead(3000, "application/octet-stream", "Close") + big;
     LoopbackClient client(port);
-    client.Send(Get("/big.bin") + Get("/a.txt") + Get("/big.bin", "Connection: close\r\n") +
-                Get("/a.txt"));
+    client.Send(Get("/big.bin") + "\r\n" + Get("/a.txt") + "\r\n\r\n" +
+                Get("/big.bin", "Connection: close\r\n") + Get("/a.txt"));
     EXPECT_EQ(client.ReadToEnd(), expected); // nothing after the close
 }
 
