@@ -60,6 +60,7 @@ public:
     bool Answering = false;        // an answer is on its way; the next request waits
     bool CloseAfterAnswer = false; // the connection closes after this answer
     bool Overflowed = false;       // too many unanswered bytes: the next answer is 431
+    std::string RefusedLine;       // the first line of that head, for its log line
     bool Corked = false;           // the socket holds back partial segments of a long file
     uint64_t LastActivity = 0;     // when something was last received or sent (a count)
 

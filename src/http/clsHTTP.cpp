@@ -238,8 +238,7 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
     C.Buffer.append(data);
     ServeNext(C, scanned);
     if (!C.CloseAfterAnswer && C.Buffer.size() > MaxRequestHead) {
-        C.Overflowed = true;
-        C.Buffer.clear();
+        RefuseOversizedHead(C);
         ServeNext(C);
     }
 }
@@ -249,16 +248,19 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
 void clsHTTP::ServeNext(clsConnection& C, size_t scanned) {
     while (!C.Answering && !C.CloseAfterAnswer) {
         if (C.Overflowed) {
-            C.Overflowed = false;
-            AnswerRefusal(C, "HTTP/1.1 431 Request Header Fields Too Large", Body431);
+            AnswerOversizedHead(C);
             break;
         }
+        // Stray line ends before a request line are no request.
+        size_t blank = LeadingEmptyLines(C.Buffer);
+        C.Buffer.erase(0, blank);
+        scanned -= std::min(scanned, blank);
         size_t end = FindRequestEnd(C.Buffer, scanned);
         if (end == std::string::npos) {
             return;
         }
         if (end > MaxRequestHead) {
-            C.Overflowed = true;
+            RefuseOversizedHead(C);
             continue;
         }
         std::string request = C.Buffer.substr(0, end);
@@ -275,6 +277,20 @@ void clsHTTP::ServeNext(clsConnection& C, size_t scanned) {
             ResumeNext([&] { C.Socket->CloseSocket(); }); // sent, or it could not be
         }
     }
+}
+
+// A head past its bound is answered 431; only its first line is kept, for the log.
+void clsHTTP::RefuseOversizedHead(clsConnection& C) {
+    C.Overflowed = true;
+    C.RefusedLine = RefusedFirstLine(C.Buffer);
+    C.Buffer.clear();
+}
+
+void clsHTTP::AnswerOversizedHead(clsConnection& C) {
+    C.Overflowed = false;
+    std::string logLine = LogLine(C, C.RefusedLine);
+    AnswerRefusal(C, "HTTP/1.1 431 Request Header Fields Too Large", Body431);
+    WriteLog(logLine);
 }
 
 void clsHTTP::SendComplete(clsConnection& C) {
@@ -335,19 +351,30 @@ void clsHTTP::ProcessRequest(const std::string& request, clsConnection& C) {
     RequestText text = SplitRequest(request);
     // The line is made on arrival and written once the answer is on its way, so the
     // client does not wait for the log file.
-    std::string logLine;
-    ResumeNext([&] {
-        logLine = OleDateText(OleNow()) + ": " + C.Socket->RemoteHostIP() + "@" + ":" +
-                  std::to_string(C.Socket->RemotePort()) + "  " + text.Lines.front();
-    });
+    const std::string& first = text.Lines.front();
+    std::string logLine = LogLine(C, IsWellFormed(text) ? first : RefusedFirstLine(first));
     Answer(C, text);
-    ResumeNext([&] { gLog.AddString(logLine); });
+    WriteLog(logLine);
+}
+
+// Every request, answered or refused, gets one log line: when, from whom, its first line.
+std::string clsHTTP::LogLine(clsConnection& C, const std::string& firstLine) {
+    std::string line;
+    ResumeNext([&] {
+        line = OleDateText(OleNow()) + ": " + C.Socket->RemoteHostIP() + "@" + ":" +
+               std::to_string(C.Socket->RemotePort()) + "  " + firstLine;
+    });
+    return line;
+}
+
+void clsHTTP::WriteLog(const std::string& line) {
+    ResumeNext([&] { gLog.AddString(line); });
 }
 
 void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
     C.Transfer.Close();
     C.URL.clear();
-    if (text.Fields.size() != 3 || !IsValidVersion(text.Fields[2])) {
+    if (!IsWellFormed(text)) {
         AnswerRefusal(C, "HTTP/1.1 400 Bad Request", Body400);
         return;
     }

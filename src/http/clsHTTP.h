@@ -75,11 +75,15 @@ private:
     // `scanned`: how many bytes at the front of the buffer are known to end no request.
     void ServeNext(clsConnection& C, size_t scanned = 0);
     void FinishAnswer(clsConnection& C);
+    void RefuseOversizedHead(clsConnection& C);
+    void AnswerOversizedHead(clsConnection& C);
     void SendNextPiece(clsConnection& C);
     void EndTransfer(clsConnection& C);
     void SetCork(clsConnection& C, bool on);
 
     void ProcessRequest(const std::string& request, clsConnection& C);
+    std::string LogLine(clsConnection& C, const std::string& firstLine);
+    void WriteLog(const std::string& line);
     void Answer(clsConnection& C, const RequestText& text);
     void NewHeaderLists(clsConnection& C, const std::string& connection);
     std::string ServedRoot();

@@ -5,6 +5,7 @@
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
+#include "platform/Files.h"
 #include "platform/Folder.h"
 
 #include <algorithm>
@@ -54,6 +55,112 @@ std::string Spaces(int64_t count) {
     return std::string(static_cast<size_t>(std::max<int64_t>(count, 0)), ' ');
 }
 
+// The bytes of the valid UTF-8 sequence at the front of `bytes`; 1 for a byte that begins
+// none (ASCII, a stray continuation byte, an overlong form, a surrogate, a code past
+// U+10FFFF, or a sequence cut short).
+size_t Utf8SequenceLength(std::string_view bytes) {
+    auto at = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    unsigned char lead = at(0);
+    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 1;
+    if (length == 1 || bytes.size() < length) {
+        return 1;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((at(i) & 0xC0) != 0x80) {
+            return 1;
+        }
+    }
+    // The second byte's range excludes overlong forms, surrogates and codes past U+10FFFF.
+    unsigned char second = at(1);
+    bool valid = (lead != 0xE0 || second >= 0xA0) && (lead != 0xED || second <= 0x9F) &&
+                 (lead != 0xF0 || second >= 0x90) && (lead != 0xF4 || second <= 0x8F);
+    return valid ? length : 1;
+}
+
+// The code of a valid UTF-8 sequence of two to four bytes.
+char32_t Utf8Code(std::string_view sequence) {
+    auto lead = static_cast<unsigned char>(sequence[0]);
+    char32_t code = lead & (0x7F >> sequence.size());
+    for (size_t i = 1; i < sequence.size(); ++i) {
+        code = (code << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
+    }
+    return code;
+}
+
+// Every byte that `safeChars` does not flag as "%" and two upper-case hexadecimal digits;
+// a space as "+" when asked (the rule of form fields).
+std::string Escape(std::string_view text, std::span<const bool> safeChars, bool spaceAsPlus) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto a = static_cast<unsigned char>(c);
+        if (a == 32 && spaceAsPlus) {
+            out += '+';
+        } else if (a < safeChars.size() && safeChars[a]) {
+            out += c;
+        } else {
+            out += '%';
+            out += Hex[a >> 4];
+            out += Hex[a & 15];
+        }
+    }
+    return out;
+}
+
+// Undoes the escapes; a "+" is a space when asked (the rule of form fields).
+std::string Unescape(std::string_view url, bool plusAsSpace) {
+    auto plain = [plusAsSpace](std::string_view part) {
+        std::string out(part);
+        if (plusAsSpace) {
+            std::replace(out.begin(), out.end(), '+', ' ');
+        }
+        return out;
+    };
+    std::string result;
+    size_t s = 0;
+    for (;;) {
+        size_t percent = url.find('%', s);
+        if (percent == std::string_view::npos) {
+            return result + plain(url.substr(std::min(s, url.size())));
+        }
+        result += plain(url.substr(s, percent - s));
+        // Up to two hexadecimal digits; reading stops at the first other character.
+        int value = 0;
+        for (size_t i = percent + 1; i < url.size() && i <= percent + 2; ++i) {
+            int digit = HexValue(url[i]);
+            if (digit < 0) {
+                break;
+            }
+            value = value * 16 + digit;
+        }
+        result += static_cast<char>(value);
+        s = percent + 3;
+    }
+}
+
+// The local path for a target's path part, or empty when it is refused.
+std::string LocalPath(std::string_view root, std::string_view path, bool plusAsSpace) {
+    std::string decoded = Unescape(path, plusAsSpace);
+    if (decoded.find('\0') != std::string::npos) {
+        return {};
+    }
+    // A hidden name hides what lies below it too; "." and ".." are among them.
+    for (const std::string& segment : SplitAt(decoded, "/")) {
+        if (files::IsHiddenName(segment)) {
+            return {};
+        }
+    }
+    return (root == "/" ? std::string() : std::string(root)) + decoded;
+}
+
+bool NamesSomething(const std::string& path) {
+    return files::FileExists(path) || folder::FolderExists(path);
+}
+
 // One row of the table: the extensions it lists and its result; a result ending in
 // "+" is followed by the extension in the caller's letter case.
 struct ContentTypeRow {
@@ -99,16 +206,23 @@ std::string HeaderRow(const ListingRequest& request) {
     return row;
 }
 
+// The target's path as it was mapped onto the folder: a "+" in it is literal unless only
+// its reading as a space named the folder.
+std::string MappedPath(const ListingRequest& request) {
+    std::string_view path = std::string_view(request.Target).substr(0, request.Target.find('?'));
+    std::string literal = DecodePath(path);
+    return request.Folder.ends_with(literal) ? literal : DecodeURL(path);
+}
+
 std::string ParentRow(const ListingRequest& request, std::span<const bool> safeChars) {
-    std::string path = request.Target.substr(0, request.Target.find('?'));
-    std::string parent = ParentPath(DecodeURL(path));
+    std::string parent = ParentPath(MappedPath(request));
     double parentDate = 0;
     ResumeNext([&] {
         auto above =
             LeftOfLast(request.Folder, "/", static_cast<int32_t>(request.Folder.size()) - 1, 1);
         parentDate = folder::LastModified(above);
     });
-    std::string row = "<hr>[DIR] <a href=\"" + EncodeURL(parent, safeChars) +
+    std::string row = "<hr>[DIR] <a href=\"" + EncodePath(parent, safeChars) +
                       "\">Parent Directory</a>" + Spaces(23);
     if (request.ShowDate) {
         row += OleDateText(parentDate);
@@ -129,17 +243,29 @@ struct DateTexts {
     }
 };
 
+// The name as the listing shows it: at most 37 characters, a longer one cut to its first
+// 34 and "...". Characters, not bytes, so that a cut never splits one.
+std::u32string ShownName(std::string_view name) {
+    constexpr size_t MostShown = 37;
+    std::u32string chars = PageCharacters(name);
+    if (chars.size() > MostShown) {
+        chars.resize(MostShown - 3);
+        chars += U"...";
+    }
+    return chars;
+}
+
 // Appends one row; the caller takes it back out when a step of it fails.
 void AppendEntryRow(std::string& page, const ListingRequest& request,
                     const folder::FolderEntry& entry, std::span<const bool> safeChars,
                     DateTexts& dates) {
-    page.append(6, ' ').append("<a href=").append(EncodeURL(entry.Name, safeChars));
+    page.append(6, ' ').append("<a href=").append(EncodePath(entry.Name, safeChars));
     if (entry.IsFolder) {
         page += '/';
     }
-    std::string shown = ShortenText(entry.Name, 37);
-    page.append(">").append(HtmlEscape(shown)).append("</a> ");
-    page.append(static_cast<size_t>(std::max<int64_t>(38 - int64_t(shown.size()), 0)), ' ');
+    std::u32string shown = ShownName(entry.Name);
+    page.append(">").append(HtmlText(shown)).append("</a> ");
+    page.append(Spaces(38 - static_cast<int64_t>(shown.size())));
     if (request.ShowDate) {
         page.append(dates.Of(entry.Modified)).append(3, ' ');
     }
@@ -154,6 +280,14 @@ void AppendEntryRow(std::string& page, const ListingRequest& request,
 size_t FindRequestEnd(std::string_view buffer, size_t scanned) {
     size_t at = buffer.find("\r\n\r\n", scanned > 3 ? scanned - 3 : 0);
     return at == std::string_view::npos ? at : at + 4;
+}
+
+size_t LeadingEmptyLines(std::string_view buffer) {
+    size_t at = 0;
+    while (buffer.substr(at, 2) == CrLf) {
+        at += 2;
+    }
+    return at;
 }
 
 RequestText SplitRequest(std::string_view request) {
@@ -175,6 +309,16 @@ void ParseHeaders(const std::vector<std::string>& lines, clsMIME& into) {
 bool IsValidVersion(std::string_view version) {
     return version.size() == 8 && version.substr(0, 5) == "HTTP/" && IsDigit(version[5]) &&
            version[6] == '.' && IsDigit(version[7]);
+}
+
+bool IsWellFormed(const RequestText& text) {
+    return text.Fields.size() == 3 && IsValidVersion(text.Fields[2]);
+}
+
+std::string RefusedFirstLine(std::string_view head) {
+    constexpr int32_t MostLogged = 1024;
+    head.remove_prefix(LeadingEmptyLines(head));
+    return ShortenText(head.substr(0, head.find(CrLf)), MostLogged);
 }
 
 bool AnnouncesBody(const std::vector<std::string>& lines) {
@@ -199,10 +343,22 @@ bool AnnouncesBody(const std::vector<std::string>& lines) {
     return false;
 }
 
-std::string HtmlEscape(std::string_view text) {
+std::u32string PageCharacters(std::string_view bytes) {
+    std::u32string chars;
+    chars.reserve(bytes.size());
+    for (size_t at = 0; at < bytes.size();) {
+        size_t length = Utf8SequenceLength(bytes.substr(at));
+        chars += length > 1 ? Utf8Code(bytes.substr(at, length))
+                            : static_cast<char32_t>(static_cast<unsigned char>(bytes[at]));
+        at += length;
+    }
+    return chars;
+}
+
+std::string HtmlText(std::u32string_view chars) {
     std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
+    out.reserve(chars.size());
+    for (char32_t c : chars) {
         switch (c) {
         case '&':
             out += "&amp;";
@@ -220,73 +376,51 @@ std::string HtmlEscape(std::string_view text) {
             out += "&#39;";
             break;
         default:
-            out += c;
+            if (c >= 32 && c < 127) {
+                out += static_cast<char>(c);
+            } else {
+                out += "&#" + std::to_string(static_cast<uint32_t>(c)) + ";";
+            }
         }
     }
     return out;
+}
+
+std::string HtmlEscape(std::string_view text) {
+    return HtmlText(PageCharacters(text));
 }
 
 std::string EncodeURL(std::string_view text, std::span<const bool> safeChars) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        auto a = static_cast<unsigned char>(c);
-        if (a == 32) {
-            out += '+';
-        } else if (a < safeChars.size() && safeChars[a]) {
-            out += c;
-        } else {
-            out += '%';
-            out += Hex[a >> 4];
-            out += Hex[a & 15];
-        }
-    }
-    return out;
+    return Escape(text, safeChars, true);
+}
+
+std::string EncodePath(std::string_view text, std::span<const bool> safeChars) {
+    return Escape(text, safeChars, false);
 }
 
 std::string DecodeURL(std::string_view url) {
-    auto plain = [](std::string_view part) {
-        std::string out(part);
-        std::replace(out.begin(), out.end(), '+', ' ');
-        return out;
-    };
-    std::string result;
-    size_t s = 0;
-    for (;;) {
-        size_t percent = url.find('%', s);
-        if (percent == std::string_view::npos) {
-            return result + plain(url.substr(std::min(s, url.size())));
-        }
-        result += plain(url.substr(s, percent - s));
-        // Up to two hexadecimal digits; reading stops at the first other character.
-        int value = 0;
-        for (size_t i = percent + 1; i < url.size() && i <= percent + 2; ++i) {
-            int digit = HexValue(url[i]);
-            if (digit < 0) {
-                break;
-            }
-            value = value * 16 + digit;
-        }
-        result += static_cast<char>(value);
-        s = percent + 3;
-    }
+    return Unescape(url, true);
+}
+
+std::string DecodePath(std::string_view path) {
+    return Unescape(path, false);
 }
 
 std::string MapTarget(std::string_view root, std::string_view target) {
     if (root.empty() || root.front() != '/' || target.empty() || target.front() != '/') {
         return {};
     }
-    std::string decoded = DecodeURL(target.substr(0, target.find('?')));
-    if (decoded.find('\0') != std::string::npos) {
-        return {};
-    }
-    for (const std::string& segment : SplitAt(decoded, "/")) {
-        if (segment == "..") {
-            return {};
+    std::string_view path = target.substr(0, target.find('?'));
+    std::string local = LocalPath(root, path, false);
+    // Earlier listings linked a space as "+", and bookmarks keep such links: a "+" is read as
+    // a space only when that names something and the "+" itself names nothing.
+    if (path.find('+') != std::string_view::npos && !NamesSomething(local)) {
+        std::string spaced = LocalPath(root, path, true);
+        if (NamesSomething(spaced)) {
+            return spaced;
         }
     }
-    return (root == "/" ? std::string() : std::string(root)) + decoded;
+    return local;
 }
 
 std::string TableContentType(std::string_view extension) {

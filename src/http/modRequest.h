@@ -22,6 +22,10 @@ inline constexpr size_t MaxRequestHead = 64 * 1024;
 // a head that trickles in byte by byte is searched once, not once per arrival.
 size_t FindRequestEnd(std::string_view buffer, size_t scanned = 0);
 
+// The bytes of the empty lines (CR LF) at the front of `buffer`: line ends that clients
+// send before a request line, which are no request.
+size_t LeadingEmptyLines(std::string_view buffer);
+
 // A request split at every CR LF into lines, and line 0 at every space into fields.
 struct RequestText {
     std::vector<std::string> Lines;
@@ -35,20 +39,38 @@ void ParseHeaders(const std::vector<std::string>& lines, clsMIME& into);
 
 // "HTTP/" digit "." digit: the only versions echoed into status lines.
 bool IsValidVersion(std::string_view version);
+// A request line of three fields whose version is valid; any other is answered 400.
+bool IsWellFormed(const RequestText& text);
+
+// The first line of a refused head for its log line: as far as it came, and cut to at most
+// 1024 characters ("..." ending a cut one), however long the line a client sends.
+std::string RefusedFirstLine(std::string_view head);
 
 // A head whose lines announce a body (Content-Length above 0, or Transfer-Encoding).
 bool AnnouncesBody(const std::vector<std::string>& lines);
 
-// Characters written as they stand: escapes, quotes and angle brackets become entities.
-std::string HtmlEscape(std::string_view text);
+// The characters of a file name or target: a valid UTF-8 sequence is one character, any
+// other byte one character of ISO-8859-1.
+std::u32string PageCharacters(std::string_view bytes);
+// Characters as page text in pure ASCII, so that every browser shows them right whatever
+// character set it guesses: "&", quotes and angle brackets become entities, every
+// character outside printable ASCII a numeric character reference ("&#233;").
+std::string HtmlText(std::u32string_view chars);
+std::string HtmlEscape(std::string_view text); // HtmlText of PageCharacters
 
 // URL coding over single bytes; `safeChars` flags the bytes URLEncode copies unchanged.
+// EncodeURL and DecodeURL follow the rule of form fields (a space is "+"); in a path "+" is
+// an ordinary character, so EncodePath writes a space as "%20" and DecodePath keeps "+".
 std::string EncodeURL(std::string_view text, std::span<const bool> safeChars);
 std::string DecodeURL(std::string_view url);
+std::string EncodePath(std::string_view text, std::span<const bool> safeChars);
+std::string DecodePath(std::string_view path);
 
 // The local path that `target` names below `root` (given without a final "/"), or empty
 // when it is refused: no root set, a target not beginning with "/", or a decoded path
-// holding a ".." segment or a NUL byte. The query part ("?" and after) is not used.
+// holding a NUL byte or a hidden segment (one beginning with ".", ".." among them). The
+// query part ("?" and after) is not used. A "+" is itself; only when that names nothing
+// and reading every "+" as a space names something, that reading is taken.
 std::string MapTarget(std::string_view root, std::string_view target);
 
 // The media type of an extension from the server's own table; empty when not listed.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <fstream>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,9 +28,16 @@ constexpr int32_t ErrInvalidArg = 10022;
 constexpr int32_t ErrWrongState = 40006;
 constexpr const char* WrongStateText =
     "Wrong protocol or connection state for the requested transaction or request.";
-constexpr int ListenBacklog = 5;
 constexpr size_t FallbackChunk = 65536;    // when the receive-buffer size could not be read
 constexpr size_t KeptCapacity = 64 * 1024; // larger buffers are released once emptied
+
+// The longest accept queue the system allows. A short one drops connections that arrive
+// together (a page's images, a second browser), and their clients retry only a second later.
+int ListenBacklog() {
+    int most = 0;
+    std::ifstream("/proc/sys/net/core/somaxconn") >> most;
+    return most > 0 ? most : SOMAXCONN;
+}
 
 // Runs a step; an Error leaving it carries `source`.
 template <typename Step>
@@ -333,7 +341,7 @@ void clsSocket::Listen() {
         if (!isBound_) {
             DoBind(0, "");
         }
-        if (listen(socketHandle_, ListenBacklog) != 0) {
+        if (listen(socketHandle_, ListenBacklog()) != 0) {
             state_ = StateError;
             RaiseLast("clsSocket.Listen");
         }

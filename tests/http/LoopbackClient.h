@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
@@ -48,6 +49,15 @@ public:
         socklen_t size = sizeof address;
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
         return ntohs(address.sin_port);
+    }
+
+    // The kernel has completed the connection, whether or not the server accepted it yet.
+    bool Connected() const {
+        pollfd writable{fd_, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof error;
+        return ::poll(&writable, 1, 0) == 1 && (writable.revents & POLLOUT) &&
+               ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
     }
 
     bool Send(std::string_view bytes) {

@@ -77,6 +77,17 @@ protected:
     void Setting(const char* key, const Variant& value) {
         gSettings.SetVariableValue(Variant(key), value);
     }
+    // The request part of every log line, in order.
+    std::vector<std::string> Logged() {
+        std::vector<std::string> requests;
+        std::string log = TempFolder::Read(dir / "Log.dat");
+        for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
+            size_t port = log.find("@:", at);
+            size_t request = log.find("  ", port) + 2;
+            requests.push_back(log.substr(request, end - request));
+        }
+        return requests;
+    }
 
     TempFolder dir;
     std::string root;
@@ -165,6 +176,33 @@ TEST_F(Serving, ErrorPagesAndTheirCounters) {
     EXPECT_EQ(Statistic("RequestsOK"), 0);
 }
 
+// Browsers send a "+" in a path as it is: it names the file with the "+". Listings link a
+// space as %20; links from earlier listings, with "+" for a space, still reach the file
+// with the space when no file has the "+".
+TEST_F(Serving, APlusInAPathIsAPlus) {
+    Write("c++.txt", "plus plus");
+    Write("a b.txt", "space");
+    Write("a+b.txt", "plus");
+    Write("my docs/deeper/in.txt", "in");
+    EXPECT_EQ(Fetch(Get("/c++.txt")), FileHead(9, "text/plain") + "plus plus");
+    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(4, "text/plain") + "plus");
+    EXPECT_EQ(Fetch(Get("/a%2Bb.txt")), FileHead(4, "text/plain") + "plus");
+    EXPECT_EQ(Fetch(Get("/a%20b.txt")), FileHead(5, "text/plain") + "space");
+    std::string listing = Fetch(Get("/"));
+    for (const char* row : {"<a href=a%20b.txt>a b.txt</a>", "<a href=a%2Bb.txt>a+b.txt</a>",
+                            "<a href=c%2B%2B.txt>c++.txt</a>", "<a href=my%20docs/>my docs</a>"}) {
+        EXPECT_NE(listing.find(row), std::string::npos) << row;
+    }
+
+    ::unlink((root + "/a+b.txt").c_str());
+    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(5, "text/plain") + "space"); // an old link
+    EXPECT_EQ(Fetch(Get("/my+docs/deeper/in.txt")), FileHead(2, "text/plain") + "in");
+    std::string deeper = Fetch(Get("/my+docs/deeper/"));
+    EXPECT_NE(deeper.find("<title>Index of /my+docs/deeper/</title>"), std::string::npos);
+    EXPECT_NE(deeper.find("<a href=\"/my%20docs/\">Parent Directory</a>"), std::string::npos);
+    EXPECT_EQ(Fetch(Get("/no+such.txt")), NotFound);
+}
+
 TEST_F(Serving, TargetsOutsideTheServedFolderAreRefused) {
     dir.Write("secret.txt", "s");
     dir.Write("www2/x", "x");
@@ -222,8 +260,8 @@ TEST_F(Serving, PipelinedRequestsAreAnsweredInOrder) {
                            FileHead(3, "text/plain") + "abc" +
                            FileHead(3000, "application/octet-stream", "Close") + big;
     LoopbackClient client(port);
-    client.Send(Get("/big.bin") + Get("/a.txt") + Get("/big.bin", "Connection: close\r\n") +
-                Get("/a.txt"));
+    client.Send(Get("/big.bin") + "\r\n" + Get("/a.txt") + "\r\n\r\n" +
+                Get("/big.bin", "Connection: close\r\n") + Get("/a.txt"));
     EXPECT_EQ(client.ReadToEnd(), expected); // nothing after the close
 }
 
@@ -242,23 +280,110 @@ TEST_F(Serving, PagesWithoutALengthEndTheirConnection) {
 TEST_F(Serving, MalformedRequestsGet400And431AndBodiesAreNeverRequests) {
     std::string bad =
         Base("HTTP/1.1 400 Bad Request", "Close") + "\r\n<html><h1>400 - Bad Request</h1></html>";
-    for (const char* request : {"GET /\r\n\r\n", "GET / FOO/1.1\r\n\r\n", "GET  / HTTP/1.1\r\n\r\n",
-                                "GET / HTTP/1.1 x\r\n\r\n", "\r\n\r\n"}) {
+    std::vector<std::string> requestLines = {"GET /", "GET / FOO/1.1", "GET  / HTTP/1.1",
+                                             "GET / HTTP/1.1 x", "\x01"};
+    for (const std::string& line : requestLines) {
         LoopbackClient client(port);
-        client.Send(request);
-        EXPECT_EQ(client.ReadToEnd(), bad) << request;
+        client.Send(line + "\r\n\r\n");
+        EXPECT_EQ(client.ReadToEnd(), bad) << line;
     }
 
+    // A head past 64 KiB: after its first line, and within its first line.
+    std::string tooLarge = Base("HTTP/1.1 431 Request Header Fields Too Large", "Close") +
+                           "\r\n<html><h1>431 - Request Header Fields Too Large</h1></html>";
     LoopbackClient huge(port);
     huge.Send("GET / HTTP/1.1\r\nX-Long: " + std::string(70000, 'a'));
-    EXPECT_EQ(huge.ReadToEnd(),
-              Base("HTTP/1.1 431 Request Header Fields Too Large", "Close") +
-                  "\r\n<html><h1>431 - Request Header Fields Too Large</h1></html>");
+    EXPECT_EQ(huge.ReadToEnd(), tooLarge);
+    LoopbackClient hugeLine(port);
+    hugeLine.Send("GET /" + std::string(70000, 'a') + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(hugeLine.ReadToEnd(), tooLarge);
 
     LoopbackClient body(port);
     body.Send("POST / HTTP/1.1\r\nContent-Length: 19\r\n\r\n" + Get("/"));
     EXPECT_EQ(body.ReadToEnd(), Base("HTTP/1.1 405 Method Not Allowed", "Close") +
                                     "\r\n<html><h1>405 - Method Not Allowed</h1></html>");
+
+    // Each refusal is logged with its first line as far as it came, cut to a sane length and
+    // with control bytes escaped; none is counted.
+    requestLines.back() = "\\x01";
+    requestLines.push_back("GET / HTTP/1.1");
+    requestLines.push_back("GET /" + std::string(1016, 'a') + "...");
+    requestLines.push_back("POST / HTTP/1.1");
+    EXPECT_EQ(Logged(), requestLines);
+    EXPECT_EQ(Statistic("RequestsMethodNotAllowed"), 1);
+    for (const char* key : {"RequestsOK", "RequestsFileNotFound", "RequestsDirectoryListing"}) {
+        EXPECT_EQ(Statistic(key), 0) << key;
+    }
+}
+
+// Clients may send stray line ends before a request line: they are skipped, on a new
+// connection and between requests, and are neither answered, logged nor counted.
+TEST_F(Serving, EmptyLinesBeforeARequestAreSkipped) {
+    Write("a.txt", "abc");
+    dir.MakeFolder("www/sub");
+    LoopbackClient client(port);
+    client.Send("\r\n\r\nGET /a.txt HTTP/1.1\r\n\r\n\r\n");
+    EXPECT_EQ(client.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+    client.Send("\r\nGET /sub/ HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(client.ReadAnswer().substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    client.Send("\r\n\r\n\r"); // only empty lines, the last one still coming
+    RunPasses();
+    EXPECT_EQ(client.Pending(), "");
+    client.Send("\n" + Get("/a.txt"));
+    EXPECT_EQ(client.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+    EXPECT_FALSE(client.ClosedByServer(200));
+    EXPECT_EQ(Logged(), (std::vector<std::string>{"GET /a.txt HTTP/1.1", "GET /sub/ HTTP/1.1",
+                                                  "GET /a.txt HTTP/1.1"}));
+    EXPECT_EQ(Statistic("RequestsOK") + Statistic("RequestsDirectoryListing"), 3);
+}
+
+// What lies in a hidden folder is hidden with it: never served or listed, whatever the
+// listing shows, and each such request is a counted and logged 404.
+TEST_F(Serving, HiddenEntriesAndWhatLiesInThemAreNeverServed) {
+    Write(".git/config", "c");
+    Write("sub/.ssh/id_rsa", "k");
+    Write("sub/.env", "e");
+    Write("sub/a.txt", "a");
+    std::vector<std::string> targets = {"/.git/config", "/.git/",    "/sub/.ssh/id_rsa",
+                                        "/sub/.ssh/",   "/sub/.env", "/%2Egit/config"};
+    for (const std::string& target : targets) {
+        EXPECT_EQ(Fetch(Get(target)), NotFound) << target;
+    }
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 6);
+    EXPECT_EQ(Logged().size(), 6u);
+
+    Setting("DLShowHiddenFiles", Variant(int16_t(1)));
+    std::string listing = Fetch(Get("/sub/"));
+    EXPECT_NE(listing.find("<a href=.ssh/>.ssh</a>"), std::string::npos);
+    EXPECT_NE(listing.find("<a href=.env>.env</a>"), std::string::npos);
+    EXPECT_EQ(Fetch(Get("/sub/.ssh/")), NotFound);
+    EXPECT_EQ(Fetch(Get("/sub/.env")), NotFound);
+    EXPECT_EQ(Fetch(Get("/sub/a.txt")), FileHead(1, "text/plain") + "a");
+}
+
+// Connections that arrive together wait in the kernel's queue while the server is busy;
+// a short queue would drop them, and their clients would try again only a second later.
+TEST_F(Serving, ABurstOfConnectionsWaitsInTheQueue) {
+    Write("a.txt", "abc");
+    std::vector<std::unique_ptr<LoopbackClient>> burst;
+    for (int i = 0; i < 100; ++i) {
+        burst.push_back(std::make_unique<LoopbackClient>(port));
+    }
+    // No loop pass runs meanwhile, so the server accepts none of them itself.
+    auto allConnected = [&] {
+        return std::all_of(burst.begin(), burst.end(), [](auto& c) { return c->Connected(); });
+    };
+    for (int wait = 0; wait < 200 && !allConnected(); ++wait) {
+        ::usleep(10000);
+    }
+    ASSERT_TRUE(allConnected());
+    std::string expected = FileHead(3, "text/plain") + "abc";
+    for (auto& client : burst) {
+        client->Send(Get("/a.txt"));
+    }
+    for (auto& client : burst) {
+        EXPECT_EQ(client->ReadAnswer(), expected);
+    }
 }
 
 TEST_F(Serving, EveryRequestIsLoggedOnOneLine) {

@@ -3,11 +3,13 @@
 #include "http/modRequest.h"
 
 #include "platform/MediaTypes.h"
+#include "support/TempFolder.h"
 
 #include <array>
 #include <gtest/gtest.h>
 
 using namespace quenloft;
+using quenloft::testing::TempFolder;
 
 namespace {
 
@@ -30,6 +32,21 @@ TEST(URLCoding, EncodesAndDecodesByteForByte) {
     EXPECT_EQ(DecodeURL(EncodeURL(all, safe)), all);
 }
 
+// In a path "+" is an ordinary character: links write a space as %20, and a path's "+"
+// decodes to itself, while the form-field coding stays as other callers know it.
+TEST(URLCoding, PathsKeepTheirPlusSigns) {
+    auto safe = SafeTable();
+    EXPECT_EQ(EncodePath("My File-1+2.txt", safe), "My%20File%2D1%2B2.txt");
+    EXPECT_EQ(DecodePath("c++%20a+b%2B%25"), "c++ a+b+%");
+    EXPECT_EQ(EncodeURL("a b+c", safe), "a+b%2Bc");
+    EXPECT_EQ(DecodeURL("a+b%2Bc"), "a b+c");
+    std::string all;
+    for (int c = 1; c < 256; ++c) {
+        all += static_cast<char>(c);
+    }
+    EXPECT_EQ(DecodePath(EncodePath(all, safe)), all);
+}
+
 TEST(URLCoding, MalformedEscapesDecodeToTheirValidPrefix) {
     std::pair<std::string, std::string> cases[] = {
         {"My%20Documents/My%20Music", "My Documents/My Music"},
@@ -49,10 +66,46 @@ TEST(URLCoding, MalformedEscapesDecodeToTheirValidPrefix) {
 TEST(MapTarget, StaysInsideTheServedFolder) {
     EXPECT_EQ(MapTarget("/srv/www", "/a%20b.txt"), "/srv/www/a b.txt");
     EXPECT_EQ(MapTarget("/srv/www", "/sub/x.txt?v=1"), "/srv/www/sub/x.txt");
-    EXPECT_EQ(MapTarget("/srv/www", "/..."), "/srv/www/...");
+    EXPECT_EQ(MapTarget("/srv/www", "/a.b/c./d.txt"), "/srv/www/a.b/c./d.txt");
+    EXPECT_EQ(MapTarget("/srv/.www", "/x"), "/srv/.www/x"); // the root is the user's choice
     EXPECT_EQ(MapTarget("/", "/etc/x"), "/etc/x");
     for (const char* target :
          {"2/x", "", "/a/../../x", "/%2e%2e/x", "/a/%2E%2E", "/x%00.txt", "*", "http://host/x"}) {
+        EXPECT_EQ(MapTarget("/srv/www", target), "") << target;
+    }
+}
+
+// A "+" names itself; read as a space only when that names nothing and the space does.
+TEST(MapTarget, APlusIsAPlusUnlessOnlyASpaceNamesSomething) {
+    TempFolder dir;
+    std::string root = dir.MakeFolder("www");
+    for (const char* name : {"c++.txt", "a b.txt", "a+b.txt", "x y.txt", "my docs/in.txt"}) {
+        dir.Write(std::string("www/") + name, "");
+    }
+    std::pair<const char*, const char*> cases[] = {
+        {"/c++.txt", "/c++.txt"},
+        {"/a+b.txt", "/a+b.txt"},
+        {"/a%20b.txt", "/a b.txt"},
+        {"/a%2Bb.txt", "/a+b.txt"},
+        {"/x+y.txt", "/x y.txt"},
+        {"/x+y.txt?q=a+b", "/x y.txt"},
+        {"/my+docs/", "/my docs/"},
+        {"/my+docs/in.txt", "/my docs/in.txt"},
+        {"/none+such.txt", "/none+such.txt"},
+        {"/x%2By.txt", "/x+y.txt"}, // an escaped "+" is one
+    };
+    for (const auto& [target, local] : cases) {
+        EXPECT_EQ(MapTarget(root, target), root + local) << target;
+    }
+    dir.Write("www/.a b", "");
+    EXPECT_EQ(MapTarget(root, "/.a+b"), "");
+}
+
+// What lies inside a hidden folder is hidden with it, at any depth and however escaped.
+TEST(MapTarget, RefusesEveryHiddenSegment) {
+    for (const char* target :
+         {"/.git/config", "/.git/", "/.git", "/a/.ssh/id_rsa", "/a/b/.env", "/a/.b/c/",
+          "/%2Egit/config", "/a%2F.b/c", "/./a.txt", "/...", "/a/.x?y=1"}) {
         EXPECT_EQ(MapTarget("/srv/www", target), "") << target;
     }
     EXPECT_EQ(MapTarget("", "/index.html"), "");
@@ -64,6 +117,15 @@ TEST(Framing, VersionsAndAnnouncedBodies) {
     EXPECT_EQ(FindRequestEnd("GET / HTTP/1.1\n\n"), std::string::npos);
     EXPECT_EQ(FindRequestEnd("GET / HTTP/1.1\r\n\r\n", 17),
               18u); // the end straddles the searched part
+    EXPECT_EQ(LeadingEmptyLines("\r\n\r\n\r\nGET / HTTP/1.1\r\n\r\n"), 6u);
+    EXPECT_EQ(LeadingEmptyLines("\r\n\r"), 2u); // half a line end waits for the rest
+    EXPECT_EQ(LeadingEmptyLines("\n\r\nGET"), 0u);
+    EXPECT_EQ(LeadingEmptyLines("GET / HTTP/1.1\r\n\r\n"), 0u);
+    EXPECT_EQ(RefusedFirstLine("\r\nGET /x HTTP/1.1\r\nHost: y"), "GET /x HTTP/1.1");
+    EXPECT_EQ(RefusedFirstLine("GET /still-coming"), "GET /still-coming");
+    std::string line(1024, 'a');
+    EXPECT_EQ(RefusedFirstLine(line + "\r\n"), line);
+    EXPECT_EQ(RefusedFirstLine(line + "b"), std::string(1021, 'a') + "...");
     EXPECT_TRUE(IsValidVersion("HTTP/1.0"));
     for (const char* bad : {"", "http/1.1", "HTTP/11", "HTTP/1.1x", "HTTP/a.1"}) {
         EXPECT_FALSE(IsValidVersion(bad)) << bad;
