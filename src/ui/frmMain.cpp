@@ -179,6 +179,7 @@ void frmMain::CreateServedPlace() {
     lblAddress->setOpenExternalLinks(true);
     cmdCopy = Place(new QPushButton("Co&py", this), 352, 92, 65, 25, "cmdCopy");
     cmdCopy->setToolTip("Copy the address");
+    cmdCopy->hide(); // shown while the server runs
     lblFolder = Place(new QLabel(this), 16, 120, 368, 17, "lblFolder");
     lblFolder->setTextFormat(Qt::PlainText);
 }

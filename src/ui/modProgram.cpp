@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -79,6 +80,27 @@ int TellUsage(int argc, char** argv, const LaunchOptions& options, bool understo
     }
     std::fputs(qPrintable(options.HelpText()), stdout);
     return 0;
+}
+
+// The exit status when another copy runs for the same data folder; none when this copy
+// is the first.
+std::optional<int> HandOverToRunningCopy(SingleCopy& copy, const LaunchOptions& options) {
+    switch (copy.ClaimOrPassOn(options.Arguments(), FirstCopyWaitMs)) {
+    case SingleCopy::Outcome::First:
+        return std::nullopt;
+    case SingleCopy::Outcome::PassedOn:
+        return 0;
+    case SingleCopy::Outcome::NoAnswer:
+        break;
+    }
+    std::fprintf(stderr, "Quenloft already runs with the data folder %s, but does not answer.\n",
+                 DataFolder().c_str());
+    return 1;
+}
+
+void ShowAtStart(frmMain& window, const LaunchOptions& options) {
+    options.Minimized() ? window.WaitInNotificationArea() : window.show();
+    window.SetStatus(0);
 }
 
 // A later launch: its window comes forward unless it asked to stay in the notification
@@ -188,16 +210,8 @@ int RunProgram(int argc, char** argv, const char* buildFolder) {
     }
     SetDataFolder(ChooseDataFolder(ProgramFolder(), buildFolder));
     SingleCopy copy(QFile::decodeName(DataFolder().c_str()));
-    switch (copy.ClaimOrPassOn(options.Arguments(), FirstCopyWaitMs)) {
-    case SingleCopy::Outcome::PassedOn:
-        return 0;
-    case SingleCopy::Outcome::NoAnswer:
-        std::fprintf(stderr,
-                     "Quenloft already runs with the data folder %s, but does not answer.\n",
-                     DataFolder().c_str());
-        return 1;
-    case SingleCopy::Outcome::First:
-        break;
+    if (std::optional<int> handedOver = HandOverToRunningCopy(copy, options)) {
+        return *handedOver;
     }
     if (std::string missing = MissingDisplayText(); !missing.empty()) {
         std::fprintf(stderr, "%s\n", missing.c_str());
@@ -227,10 +241,7 @@ int RunProgram(int argc, char** argv, const char* buildFolder) {
         QObject::connect(
             &copy, &SingleCopy::Arrived, &window,
             [&window](const QStringList& arguments) { FollowLaterLaunch(window, arguments); });
-        Main([&window, &options] {
-            options.Minimized() ? window.WaitInNotificationArea() : window.show();
-            window.SetStatus(0);
-        });
+        Main([&window, &options] { ShowAtStart(window, options); });
         TellStoreTroubles(&window);
         if (options.Start()) {
             window.PressStart();
