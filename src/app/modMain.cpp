@@ -4,9 +4,8 @@
 #include "platform/Files.h"
 #include "platform/ProgramFolder.h"
 
-#include <cstdlib>
+#include <filesystem>
 #include <optional>
-#include <unistd.h>
 
 namespace quenloft {
 
@@ -21,26 +20,6 @@ std::string& DataFolderSlot() {
     return folder;
 }
 
-// An installed program cannot write beside itself; its data then lives in the user's
-// own data folder.
-std::string ChooseDataFolder() {
-    std::string program = ProgramFolder();
-    if (::access(program.c_str(), W_OK) == 0) {
-        return program;
-    }
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::string(home) + "/.local/share";
-    } else {
-        return program;
-    }
-    std::string folder = base + "/Quenloft";
-    files::CreateFolders(folder);
-    return folder;
-}
-
 std::string DataFile(std::string_view name) {
     return DataFolder() + std::string(name);
 }
@@ -50,16 +29,32 @@ std::string DataFile(std::string_view name) {
 bool settingsUnreadable = false;
 bool statisticsUnreadable = false;
 
+std::vector<StoreTrouble> troubles;
+
+// Loads one store; false when its file could not be read. A damaged file is moved
+// aside by the load: it was there before and is gone after.
 bool TryLoad(clsSettings& store, std::string_view name) {
     store = clsSettings();
-    return ResumeNext([&] { store.LoadData(DataFile(name)); });
+    std::string file = DataFile(name);
+    bool existed = files::FileExists(file);
+    try {
+        store.LoadData(file);
+    } catch (const std::exception& failure) {
+        const auto* error = dynamic_cast<const Error*>(&failure);
+        troubles.push_back({name, file, false, error ? error->Description() : failure.what()});
+        return false;
+    }
+    if (existed && !files::FileExists(file)) {
+        troubles.push_back({name, file, true, {}});
+    }
+    return true;
 }
 
 } // namespace
 
 const std::string& DataFolder() {
     if (DataFolderSlot().empty()) {
-        DataFolderSlot() = ChooseDataFolder();
+        DataFolderSlot() = ProgramFolder();
     }
     return DataFolderSlot();
 }
@@ -68,7 +63,26 @@ void SetDataFolder(std::string folder) {
     DataFolderSlot() = std::move(folder);
 }
 
+std::string ChooseDataFolder(const std::string& programFolder, const std::string& buildFolder) {
+    std::error_code differs;
+    if (std::filesystem::equivalent(programFolder, buildFolder, differs)) {
+        return programFolder;
+    }
+    std::string user = UserDataFolder();
+    if (user.empty()) {
+        return programFolder;
+    }
+    std::string folder = user + "/Quenloft";
+    files::CreateFolders(folder);
+    return folder;
+}
+
+const std::vector<StoreTrouble>& StoreTroubles() {
+    return troubles;
+}
+
 void Main(const std::function<void()>& showMainWindow) {
+    troubles.clear();
     settingsUnreadable = !TryLoad(gSettings, SettingsFileName);
     statisticsUnreadable = !TryLoad(gStatistics, StatisticsFileName);
     gLog.SetFileName(DataFile(LogFileName));

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quenloft {
 
@@ -24,6 +25,21 @@ inline constexpr std::string_view LogFileName = "/Log.dat";
 // The folder that holds the stores and the log (the program folder unless changed).
 const std::string& DataFolder();
 void SetDataFolder(std::string folder);
+// The data folder of a program that runs from `programFolder`: that folder itself when it
+// is `buildFolder`, the folder the program was built in; for any installed copy the
+// user's data folder, $XDG_DATA_HOME/Quenloft (by default ~/.local/share/Quenloft),
+// created when missing.
+std::string ChooseDataFolder(const std::string& programFolder, const std::string& buildFolder);
+
+// A store file that start-up could not use: its store starts empty.
+struct StoreTrouble {
+    std::string_view Name; // SettingsFileName or StatisticsFileName
+    std::string File;      // the full name
+    bool Damaged = false;  // kept beside as File + ".bad"; otherwise it could not be read
+    std::string Reason;    // why it could not be read
+};
+// What the last start-up found wrong with the store files, settings first.
+const std::vector<StoreTrouble>& StoreTroubles();
 
 // Start-up: loads both stores from the data folder and names the log file, then runs
 // `showMainWindow` (which shows the main window in its stopped state).

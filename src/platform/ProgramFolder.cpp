@@ -1,6 +1,7 @@
 #include "platform/ProgramFolder.h"
 
 #include <climits>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace quenloft {
@@ -17,6 +18,17 @@ std::string ProgramFolder() {
         return "/";
     }
     return exe.substr(0, slash);
+}
+
+// A relative $XDG_DATA_HOME is invalid and ignored, as the base-directory rules say.
+std::string UserDataFolder() {
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+        return xdg;
+    }
+    if (const char* home = std::getenv("HOME"); home && *home == '/') {
+        return std::string(home) + "/.local/share";
+    }
+    return {};
 }
 
 } // namespace quenloft

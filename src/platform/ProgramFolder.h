@@ -1,4 +1,4 @@
-// The folder of the running executable, where the stores and the log live.
+// Where the program lies, and where the user's programs keep their data.
 #pragma once
 
 #include <string>
@@ -7,5 +7,9 @@ namespace quenloft {
 
 // The folder that holds the executable, without a trailing "/" (except the root).
 std::string ProgramFolder();
+
+// The user's data folder: $XDG_DATA_HOME when it is a full path, else ~/.local/share;
+// empty when neither can be found.
+std::string UserDataFolder();
 
 } // namespace quenloft

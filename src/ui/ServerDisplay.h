@@ -37,17 +37,26 @@ struct ServerControls {
 int32_t StatusOf(const std::string& caption);
 
 // What the button leaves behind: the caption to show (and with it the status), or, when
-// a step failed, the error to report with the caption unchanged.
+// a step failed, the error to report with the caption unchanged, and a sentence of
+// advice when the failure has a usual remedy.
 struct ButtonOutcome {
     std::string Caption;
     std::optional<Error> Failure;
+    std::string Advice;
 };
 // One press of the start/stop button showing `caption`. Starting reads "ServerPort"
-// (default 80) as a 32-bit number.
+// (default 80) as a 32-bit number; a number outside 1-65535 is refused before the
+// server is asked.
 ButtonOutcome PressStartStop(const std::string& caption, const clsSettings& settings,
                              const ServerControls& server);
 
 // The message box text for a failure: "Error " + number + ": " + description.
 std::string ErrorMessageText(const Error& failure);
+
+// The statistics as the status panel's tip shows them: one counter a line, the bytes
+// sent in human units.
+std::string StatisticsText(const clsSettings& statistics);
+// A byte count in human units: "512 bytes", "1.5 KiB", "3.0 MiB".
+std::string HumanBytes(double bytes);
 
 } // namespace quenloft

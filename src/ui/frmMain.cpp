@@ -2,18 +2,22 @@
 
 #include "app/modMain.h"
 #include "http/clsHTTP.h"
+#include "ui/AddressLine.h"
 #include "ui/ServerDisplay.h"
 #include "ui/frmSettings.h"
 #include "ui/modDesktop.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QToolTip>
 #include <cstdio>
 #include <functional>
 
@@ -21,7 +25,8 @@ namespace quenloft {
 
 namespace {
 
-// The status panel: a sunken panel whose paint procedure is the window's.
+// The status panel: a sunken panel whose paint procedure is the window's, and whose
+// tip shows the statistics as they are when it is shown.
 class StatusPanel : public QFrame {
 public:
     StatusPanel(QWidget* parent, std::function<void(QPainter&)> paint)
@@ -30,6 +35,13 @@ public:
     }
 
 protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            setToolTip(QString::fromUtf8(StatisticsText(gStatistics)));
+        }
+        return QFrame::event(event);
+    }
+
     // Places inside the panel count from the inside of its border.
     void paintEvent(QPaintEvent* event) override {
         QFrame::paintEvent(event);
@@ -87,10 +99,42 @@ void UnloadOtherForms(QWidget* mainWindow) {
     }
 }
 
-void ShowError(QWidget* owner, const Error& failure) {
+// The advice, when there is one, goes below the error's own text.
+void ShowError(QWidget* owner, const Error& failure, const std::string& advice = {}) {
     QMessageBox box(QMessageBox::Critical, "Error",
                     QString::fromStdString(ErrorMessageText(failure)), QMessageBox::Ok, owner);
+    box.setInformativeText(QString::fromStdString(advice));
     box.exec();
+}
+
+// The served folder as the settings hold it.
+std::string StoredFolder() {
+    std::string folder;
+    ResumeNext([&] { folder = gSettings.VariableValue("IndexPath", Variant("")).ToText(); });
+    return folder;
+}
+
+// A link for the first address, and for each next one while it fits on the line
+// together with the count of those left out.
+QString AddressLinks(const std::vector<std::string>& urls, const QString& lead,
+                     const QFontMetrics& metrics, int width) {
+    auto more = [&](size_t shown) {
+        return shown < urls.size() ? QString(" and %1 more").arg(urls.size() - shown) : QString();
+    };
+    QString plain = lead + QString::fromStdString(urls.front());
+    size_t shown = 1;
+    for (; shown < urls.size(); ++shown) {
+        QString longer = plain + ", " + QString::fromStdString(urls[shown]);
+        if (metrics.horizontalAdvance(longer + more(shown + 1)) > width) {
+            break;
+        }
+        plain = longer;
+    }
+    QStringList links;
+    for (size_t i = 0; i < shown; ++i) {
+        links << QString("<a href=\"%1\">%1</a>").arg(QString::fromStdString(urls[i]));
+    }
+    return lead + links.join(", ") + more(shown);
 }
 
 } // namespace
@@ -102,8 +146,10 @@ frmMain::frmMain() {
     setWindowIcon(ProgramIcon());
     iconHandle_ = NewIconHandle(windowIcon());
     CreateControls();
+    CreateServedPlace();
     connect(cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);
     connect(cmdSettings, &QPushButton::clicked, this, &frmMain::cmdSettings_Click);
+    connect(cmdCopy, &QPushButton::clicked, this, &frmMain::cmdCopy_Click);
 }
 
 frmMain::~frmMain() {
@@ -124,6 +170,20 @@ void frmMain::CreateControls() {
         392, 120, 25, 25, "picHook");
 }
 
+// Below the status panel, in the window's free space: the address line with its copy
+// button beside the start and settings buttons, and the folder line under it.
+void frmMain::CreateServedPlace() {
+    lblAddress = Place(new QLabel(this), 16, 96, 328, 17, "lblAddress");
+    lblAddress->setTextFormat(Qt::RichText);
+    lblAddress->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    lblAddress->setOpenExternalLinks(true);
+    cmdCopy = Place(new QPushButton("Co&py", this), 352, 92, 65, 25, "cmdCopy");
+    cmdCopy->setToolTip("Copy the address");
+    cmdCopy->hide(); // shown while the server runs
+    lblFolder = Place(new QLabel(this), 16, 120, 368, 17, "lblFolder");
+    lblFolder->setTextFormat(Qt::PlainText);
+}
+
 void frmMain::SetStatus(int32_t lngStatus) {
     if (auto display = DisplayFor(lngStatus)) {
         lblStatus->setText(QString::fromUtf8(display->Text));
@@ -133,6 +193,92 @@ void frmMain::SetStatus(int32_t lngStatus) {
         gIcon().OpenIcon(display->IconId);
     }
     picStatus->repaint();
+    ShowServedPlace();
+}
+
+void frmMain::ShowServedPlace() {
+    bool running =
+        StatusOf(cmdStart->text().toStdString()) == StatusRunning && gServer().PrimarySocket;
+    if (running) {
+        int32_t port = gServer().PrimarySocket->LocalPort();
+        std::vector<std::string> urls = OpenAddresses(MachineAddresses(), port);
+        urls.empty() ? ShowAddresses({LoopbackAddress(port)}, true) : ShowAddresses(urls, false);
+    } else {
+        firstAddress_.clear();
+        lblAddress->clear();
+        lblAddress->setToolTip({});
+    }
+    cmdCopy->setVisible(running);
+    ShowFolder();
+    if (gTray().IconCount() > 0) {
+        gTray().ChangeDescription(0, TrayTip());
+    }
+}
+
+// Without a network address only this machine can reach the server, and the line says so.
+void frmMain::ShowAddresses(const std::vector<std::string>& urls, bool thisMachineOnly) {
+    firstAddress_ = urls.front();
+    QString lead = thisMachineOnly   ? "This computer only: "
+                   : urls.size() > 1 ? "Addresses: "
+                                     : "Address: ";
+    lblAddress->setText(AddressLinks(urls, lead, lblAddress->fontMetrics(), lblAddress->width()));
+    QStringList all;
+    for (const std::string& url : urls) {
+        all << QString::fromStdString(url);
+    }
+    lblAddress->setToolTip(thisMachineOnly
+                               ? "No network address was found: only this computer can open it."
+                               : "Open in a browser on another machine of the network:\n" +
+                                     all.join('\n'));
+}
+
+// A long path loses its middle; the tip has it whole.
+void frmMain::ShowFolder() {
+    FolderLine line = DescribeServedFolder(StoredFolder());
+    QString lead = QString::fromUtf8(line.Lead);
+    QString path = QFile::decodeName(line.Path.c_str());
+    QFontMetrics metrics = lblFolder->fontMetrics();
+    int room = lblFolder->width() - metrics.horizontalAdvance(lead);
+    lblFolder->setText(lead + metrics.elidedText(path, Qt::ElideMiddle, room));
+    lblFolder->setToolTip(path);
+    QPalette palette = this->palette();
+    if (line.Problem) {
+        palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    }
+    lblFolder->setPalette(palette);
+}
+
+std::string frmMain::TrayTip() const {
+    return firstAddress_.empty() ? "Quenloft" : "Quenloft\n" + firstAddress_;
+}
+
+void frmMain::cmdCopy_Click() {
+    QString address = QString::fromStdString(firstAddress_);
+    QGuiApplication::clipboard()->setText(address);
+    QToolTip::showText(cmdCopy->mapToGlobal(QPoint(0, cmdCopy->height())), "Copied: " + address,
+                       cmdCopy);
+}
+
+void frmMain::PressStart() {
+    if (StatusOf(cmdStart->text().toStdString()) == StatusStopped) {
+        cmdStart_Click();
+    }
+}
+
+void frmMain::WaitInNotificationArea() {
+    if (NotificationAreaAvailable()) {
+        setWindowState(windowState() | Qt::WindowMinimized);
+    } else {
+        showMinimized();
+    }
+}
+
+// From the notification area the resize handler brings the window back.
+void frmMain::BringForward() {
+    if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+    ShowInTaskbar(true, this);
 }
 
 // The paint procedure never runs inside itself; the label draws itself.
@@ -152,16 +298,20 @@ void frmMain::cmdStart_Click() {
                           [] { gServer().StopServer(); }};
     ButtonOutcome outcome = PressStartStop(cmdStart->text().toStdString(), gSettings, server);
     if (outcome.Failure) {
-        ShowError(this, *outcome.Failure);
+        ShowError(this, *outcome.Failure, outcome.Advice);
         return;
     }
     cmdStart->setText(QString::fromStdString(outcome.Caption));
     SetStatus(StatusOf(outcome.Caption));
 }
 
-// A second click brings the dialog forward and drops edits not confirmed with "&Ok".
+// A second click brings the dialog forward and drops edits not confirmed with "&Ok". A
+// window manager may draw a minimise button on the dialog all the same: a minimised
+// dialog is restored.
 void frmMain::cmdSettings_Click() {
     frmSettings& settings = SettingsForm();
+    connect(&settings, &frmSettings::Saved, this, &frmMain::ShowServedPlace, Qt::UniqueConnection);
+    settings.setWindowState(settings.windowState() & ~Qt::WindowMinimized);
     settings.show();
     settings.raise();
     settings.activateWindow();
@@ -172,6 +322,8 @@ void frmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) {
         Form_Resize();
+    } else if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        ShowServedPlace(); // the network or the folder may have changed meanwhile
     }
 }
 
@@ -181,7 +333,7 @@ void frmMain::Form_Resize() {
     if (isMinimized()) {
         if (NotificationAreaAvailable() && gTray().IconCount() == 0) {
             ShowInTaskbar(false, this);
-            gTray().AddTrayIcon(WindowHandle(picHook), "Quenloft", iconHandle_);
+            gTray().AddTrayIcon(WindowHandle(picHook), TrayTip(), iconHandle_);
         }
     } else if (gTray().IconCount() > 0) {
         ShowInTaskbar(true, this);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QInputDialog>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -191,10 +192,14 @@ void frmSettings::cmdAddFile_Click() {
     }
 }
 
+// The list would select the entry after the removed one, and a second press would
+// remove that too: after a removal nothing is selected.
 void frmSettings::cmdDelete_Click() {
     for (QListWidgetItem* selected : lstIndexFiles->selectedItems()) {
         delete selected;
     }
+    lstIndexFiles->clearSelection();
+    lstIndexFiles->selectionModel()->clearCurrentIndex();
 }
 
 void frmSettings::cmdBrowse_Click() {
@@ -210,6 +215,7 @@ void frmSettings::cmdBrowse_Click() {
 void frmSettings::cmdOK_Click() {
     SaveSettings();
     hide();
+    emit Saved();
 }
 
 void frmSettings::cmdCancel_Click() {

@@ -25,6 +25,10 @@ public:
     // Writes every field into gSettings.
     void SaveSettings();
 
+signals:
+    // "&Ok" has written the fields into gSettings.
+    void Saved();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -1,6 +1,6 @@
 // Quenloft: a small web server for one person's desktop.
 #include "ui/modProgram.h"
 
-int main(int, char** argv) {
-    return quenloft::RunProgram(argv[0]);
+int main(int argc, char** argv) {
+    return quenloft::RunProgram(argc, argv, QUENLOFT_BUILD_FOLDER);
 }

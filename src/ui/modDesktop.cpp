@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QNetworkInterface>
 #include <QPainter>
 #include <QPointer>
 #include <QStyle>
@@ -163,6 +164,10 @@ private:
     std::map<Key, Entry> icons_;
 };
 
+// ---- Network addresses
+
+std::optional<std::vector<NetworkAddress>> addressesOverride;
+
 // ---- Program-wide objects
 
 struct DesktopObjects {
@@ -236,6 +241,29 @@ void SetNotificationAreaAvailable(std::optional<bool> available) {
 
 QList<QSystemTrayIcon*> ShownTrayIcons() {
     return Desktop().Area.Shown();
+}
+
+std::vector<NetworkAddress> MachineAddresses() {
+    if (addressesOverride) {
+        return *addressesOverride;
+    }
+    std::vector<NetworkAddress> addresses;
+    for (const QNetworkInterface& face : QNetworkInterface::allInterfaces()) {
+        QNetworkInterface::InterfaceFlags flags = face.flags();
+        for (const QNetworkAddressEntry& entry : face.addressEntries()) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
+                addresses.push_back(
+                    {entry.ip().toString().toStdString(),
+                     bool(flags & QNetworkInterface::IsLoopBack),
+                     (flags & QNetworkInterface::IsUp) && (flags & QNetworkInterface::IsRunning)});
+            }
+        }
+    }
+    return addresses;
+}
+
+void SetMachineAddresses(std::optional<std::vector<NetworkAddress>> addresses) {
+    addressesOverride = std::move(addresses);
 }
 
 // The window leaves the taskbar by being hidden, once it has finished minimising.

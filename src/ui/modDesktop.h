@@ -3,6 +3,7 @@
 // and gIcon.
 #pragma once
 
+#include "ui/AddressLine.h"
 #include "ui/clsIcon.h"
 #include "ui/clsTray.h"
 
@@ -11,6 +12,7 @@
 #include <QList>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 class QPainter;
 class QSystemTrayIcon;
@@ -55,6 +57,10 @@ bool NotificationAreaAvailable();
 void SetNotificationAreaAvailable(std::optional<bool> available);
 // The icons the notification area shows now.
 QList<QSystemTrayIcon*> ShownTrayIcons();
+
+// The IPv4 addresses of the machine's network interfaces. A test may give its own list.
+std::vector<NetworkAddress> MachineAddresses();
+void SetMachineAddresses(std::optional<std::vector<NetworkAddress>> addresses);
 
 // Takes the window's taskbar button away (Show false: the window is hidden) or gives it
 // back (Show true: the window is shown and brought forward).

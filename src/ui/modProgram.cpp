@@ -2,19 +2,26 @@
 
 #include "app/modMain.h"
 #include "platform/MessageLoop.h"
+#include "platform/ProgramFolder.h"
+#include "ui/LaunchOptions.h"
+#include "ui/SingleCopy.h"
 #include "ui/frmMain.h"
 #include "ui/modDesktop.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QWindow>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,7 +59,100 @@ void QuietFatal(QtMsgType type, const QMessageLogContext&, const QString&) {
     }
 }
 
+// How long a later copy waits for the running one to answer (it may be starting).
+constexpr int FirstCopyWaitMs = 10000;
+
+QStringList Arguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    return arguments;
+}
+
+// --help, or an option the program does not know. Needs no display.
+int TellUsage(int argc, char** argv, const LaunchOptions& options, bool understood) {
+    QCoreApplication core(argc, argv); // names the program in the usage line
+    if (!understood) {
+        std::fprintf(stderr, "%s\n\n%s", qPrintable(options.ErrorText()),
+                     qPrintable(options.HelpText()));
+        return 2;
+    }
+    std::fputs(qPrintable(options.HelpText()), stdout);
+    return 0;
+}
+
+// The exit status when another copy runs for the same data folder; none when this copy
+// is the first.
+std::optional<int> HandOverToRunningCopy(SingleCopy& copy, const LaunchOptions& options) {
+    switch (copy.ClaimOrPassOn(options.Arguments(), FirstCopyWaitMs)) {
+    case SingleCopy::Outcome::First:
+        return std::nullopt;
+    case SingleCopy::Outcome::PassedOn:
+        return 0;
+    case SingleCopy::Outcome::NoAnswer:
+        break;
+    }
+    std::fprintf(stderr, "Quenloft already runs with the data folder %s, but does not answer.\n",
+                 DataFolder().c_str());
+    return 1;
+}
+
+void ShowAtStart(frmMain& window, const LaunchOptions& options) {
+    options.Minimized() ? window.WaitInNotificationArea() : window.show();
+    window.SetStatus(0);
+}
+
+// A later launch: its window comes forward unless it asked to stay in the notification
+// area, and it starts serving when it asked to.
+void FollowLaterLaunch(frmMain& window, const QStringList& arguments) {
+    LaunchOptions wish;
+    if (!wish.Parse(arguments)) {
+        return;
+    }
+    if (!wish.Minimized()) {
+        window.BringForward();
+    }
+    if (wish.Start()) {
+        window.PressStart();
+    }
+}
+
+// The file on a line of its own, then what happens to it.
+QString TroubleText(const StoreTrouble& trouble) {
+    bool settings = trouble.Name == SettingsFileName;
+    QString file = QFile::decodeName(trouble.File.c_str());
+    QString kept = QFile::decodeName((trouble.File + ".bad").c_str()).section('/', -1);
+    QString what = settings ? "settings" : "statistics";
+    QString fresh =
+        settings ? "Quenloft starts with the default settings" : "Quenloft counts from zero";
+    if (trouble.Damaged) {
+        return QString("The %1 file was damaged:\n%2\n\nIt is kept beside as %3. %4 and saves "
+                       "%5 in a new file when it ends.")
+            .arg(what, file, kept, fresh, settings ? "them" : "the counts");
+    }
+    return QString("The %1 file cannot be read (%2):\n%3\n\n%4 and leaves that file as it is: "
+                   "%5 not saved when Quenloft ends.")
+        .arg(what, QString::fromStdString(trouble.Reason), file, fresh,
+             settings ? "settings you change now are" : "the counts of this session are");
+}
+
 } // namespace
+
+void TellStoreTroubles(QWidget* owner) {
+    QStringList texts;
+    for (const StoreTrouble& trouble : StoreTroubles()) {
+        texts << TroubleText(trouble);
+    }
+    if (texts.isEmpty()) {
+        return;
+    }
+    // A window the desktop has not placed yet would put the box in a corner.
+    bool placed = owner && owner->windowHandle() && owner->windowHandle()->isExposed();
+    QMessageBox box(QMessageBox::Warning, "Quenloft", texts.join("\n\n"), QMessageBox::Ok,
+                    placed ? owner : nullptr);
+    box.exec();
+}
 
 std::string MissingDisplayText() {
     if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM")) {
@@ -103,16 +203,25 @@ void RouteEndRequests(QWidget* mainWindow) {
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, close);
 }
 
-int RunProgram(const char* programPath) {
+int RunProgram(int argc, char** argv, const char* buildFolder) {
+    LaunchOptions options;
+    if (bool understood = options.Parse(Arguments(argc, argv)); !understood || options.Help()) {
+        return TellUsage(argc, argv, options, understood);
+    }
+    SetDataFolder(ChooseDataFolder(ProgramFolder(), buildFolder));
+    SingleCopy copy(QFile::decodeName(DataFolder().c_str()));
+    if (std::optional<int> handedOver = HandOverToRunningCopy(copy, options)) {
+        return *handedOver;
+    }
     if (std::string missing = MissingDisplayText(); !missing.empty()) {
         std::fprintf(stderr, "%s\n", missing.c_str());
         return 1;
     }
-    // The program takes no command line: the toolkit sees only the program's name.
-    int argc = 1;
-    char* argv[] = {const_cast<char*>(programPath), nullptr};
+    // The toolkit sees only the program's name: the options are the program's own.
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argv[0], nullptr};
     QtMessageHandler previous = qInstallMessageHandler(QuietFatal);
-    QApplication app(argc, argv);
+    QApplication app(toolkitArgc, toolkitArgv);
     qInstallMessageHandler(previous);
     QApplication::setApplicationName("Quenloft");
     QGuiApplication::setDesktopFileName("quenloft");
@@ -128,10 +237,15 @@ int RunProgram(const char* programPath) {
             Qt::QueuedConnection);
         DriveProgramLoop(&app);
         RouteEndRequests(&window);
-        Main([&window] {
-            window.show();
-            window.SetStatus(0);
-        });
+        copy.Listen();
+        QObject::connect(
+            &copy, &SingleCopy::Arrived, &window,
+            [&window](const QStringList& arguments) { FollowLaterLaunch(window, arguments); });
+        Main([&window, &options] { ShowAtStart(window, options); });
+        TellStoreTroubles(&window);
+        if (options.Start()) {
+            window.PressStart();
+        }
         status = app.exec();
         // Windows closed on the way out are ended before the application object.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -1,5 +1,6 @@
-// The program on the Qt desktop: what it needs before it can start, the sockets' message
-// loop run by the toolkit's loop, and the requests to end that arrive from outside.
+// The program on the Qt desktop: its command line, one copy per data folder, what it
+// needs before it can start, the sockets' message loop run by the toolkit's loop, and
+// the requests to end that arrive from outside.
 #pragma once
 
 #include <string>
@@ -20,8 +21,14 @@ void DriveProgramLoop(QObject* owner);
 // way as its close box does. Call once, with the application object in place.
 void RouteEndRequests(QWidget* mainWindow);
 
-// The whole program: checks the display, shows the main window in its stopped state and
-// runs until it is closed. Returns the process's exit status.
-int RunProgram(const char* programPath);
+// Tells the user once, in one message box, which store files start-up could not use
+// and what happens to them. Nothing when start-up found none.
+void TellStoreTroubles(QWidget* owner);
+
+// The whole program: reads the command line, hands it to the copy already running for
+// the same data folder if there is one, checks the display, shows the main window in
+// its stopped state and runs until it is closed. `buildFolder` is the folder the program
+// was built in. Returns the process's exit status.
+int RunProgram(int argc, char** argv, const char* buildFolder);
 
 } // namespace quenloft

@@ -4,8 +4,12 @@
 #include "base/Error.h"
 #include "support/TempFolder.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quenloft;
 using quenloft::testing::TempFolder;
@@ -71,6 +75,90 @@ TEST_F(StartAndExit, UnwritableFolderIsReportedAfterTheFormsAreUnloaded) {
     bool unloaded = false;
     EXPECT_THROW(ExitProgram([&] { unloaded = true; }), Error);
     EXPECT_TRUE(unloaded);
+}
+
+TEST_F(StartAndExit, DamagedStoreIsMovedAsideAndReportedOnce) {
+    std::string settings = dir.Write("HTTP-Settings.dat", "not a store at all");
+    Main();
+    ASSERT_EQ(StoreTroubles().size(), 1u);
+    const StoreTrouble& trouble = StoreTroubles().front();
+    EXPECT_EQ(trouble.Name, SettingsFileName);
+    EXPECT_EQ(trouble.File, settings);
+    EXPECT_TRUE(trouble.Damaged);
+    EXPECT_TRUE(std::filesystem::exists(settings + ".bad"));
+    EXPECT_EQ(gSettings.VariableCount(), 0);
+
+    ExitProgram(); // an empty store is written anew; the next start finds nothing wrong
+    Main();
+    EXPECT_TRUE(StoreTroubles().empty());
+}
+
+// Root reads files of any mode; the test reads as nobody would.
+TEST_F(StartAndExit, UnreadableStoreIsReportedAndLeftAsItIs) {
+    clsSettings counted;
+    counted.IncreseVariable("RequestsOK", Variant(int16_t(9)));
+    std::string statistics = dir / "HTTP-Statistic.dat";
+    counted.SaveData(statistics);
+    ::chmod(statistics.c_str(), 0);
+    ::chmod(dir.Path().c_str(), 0755); // the file is seen, only not read
+    bool asRoot = ::geteuid() == 0;
+    if (asRoot) {
+        ::setfsuid(65534);
+    }
+    Main();
+    if (asRoot) {
+        ::setfsuid(0);
+    }
+    ASSERT_EQ(StoreTroubles().size(), 1u);
+    EXPECT_EQ(StoreTroubles().front().Name, StatisticsFileName);
+    EXPECT_FALSE(StoreTroubles().front().Damaged);
+    EXPECT_EQ(StoreTroubles().front().Reason, "Permission denied");
+
+    gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(1)));
+    ExitProgram();
+    ::chmod(statistics.c_str(), 0644);
+    clsSettings kept;
+    kept.LoadData(statistics);
+    EXPECT_EQ(kept.VariableValue("RequestsOK"), Variant(int16_t(9)));
+}
+
+class DataFolderChoice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"XDG_DATA_HOME", "HOME"}) {
+            if (const char* value = std::getenv(name)) {
+                saved.emplace_back(name, value);
+            }
+        }
+        ::setenv("HOME", (home.MakeFolder("home")).c_str(), 1);
+        ::unsetenv("XDG_DATA_HOME");
+    }
+    void TearDown() override {
+        ::unsetenv("XDG_DATA_HOME");
+        for (const auto& [name, value] : saved) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    TempFolder home, program;
+    std::vector<std::pair<std::string, std::string>> saved;
+};
+
+TEST_F(DataFolderChoice, OnlyTheBuildFolderKeepsItsFilesBesideItself) {
+    std::string bin = program.MakeFolder("bin");
+    EXPECT_EQ(ChooseDataFolder(bin, bin), bin);
+    ASSERT_EQ(::symlink(bin.c_str(), (program / "same").c_str()), 0);
+    EXPECT_EQ(ChooseDataFolder(bin, program / "same"), bin); // the same folder, named twice
+
+    // Installed (a user prefix included): the user's data folder, made when missing.
+    std::string user = home / "home/.local/share/Quenloft";
+    EXPECT_EQ(ChooseDataFolder(bin, program / "build/src/ui"), user);
+    EXPECT_TRUE(std::filesystem::is_directory(user));
+    EXPECT_EQ(ChooseDataFolder(home / "home/.local/bin", program / "gone"), user);
+
+    ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    EXPECT_EQ(ChooseDataFolder(bin, program / "gone"), home / "data/Quenloft");
+    ::setenv("XDG_DATA_HOME", "relative/data", 1); // not a full path: ignored
+    EXPECT_EQ(ChooseDataFolder(bin, program / "gone"), user);
 }
 
 } // namespace

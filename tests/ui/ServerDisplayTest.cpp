@@ -75,5 +75,81 @@ TEST(ServerDisplay, FailureKeepsTheStateItStartedFrom) {
     EXPECT_EQ(ErrorMessageText(*taken.Failure), "Error 10048: Address already in use.");
 }
 
+TEST(ServerDisplay, PortOutsideTheRangeIsRefusedBeforeTheServerIsAsked) {
+    for (const char* port : {"0", "-1", "65536", "70000"}) {
+        clsSettings settings;
+        settings.SetVariableValue("ServerPort", Variant(port));
+        Server server;
+        ButtonOutcome refused = PressStartStop(StartCaption, settings, server.Controls());
+        EXPECT_TRUE(server.Starts.empty()) << port;
+        EXPECT_EQ(refused.Caption, "&Start");
+        ASSERT_TRUE(refused.Failure);
+        EXPECT_EQ(ErrorMessageText(*refused.Failure),
+                  "Error 5: Port " + std::string(port) +
+                      " cannot be used: a port is a number from 1 to 65535.");
+        EXPECT_EQ(refused.Advice, "Please choose a port such as 8080 under Configure.");
+    }
+    for (auto [stored, port] : {std::pair("1", 1), std::pair("65535", 65535)}) {
+        clsSettings settings;
+        settings.SetVariableValue("ServerPort", Variant(stored));
+        Server server;
+        EXPECT_EQ(PressStartStop(StartCaption, settings, server.Controls()).Caption, "&Stop");
+        EXPECT_EQ(server.Starts, std::vector<int32_t>{port});
+    }
+}
+
+// Only a refused port below 1024 gets the sentence; the error's own text stays.
+TEST(ServerDisplay, PermissionDeniedBelow1024AddsAdvice) {
+    const Error denied(10013, "Permission denied.", "clsSocket.Listen");
+    for (auto [stored, advised] :
+         {std::pair(Variant(int16_t(80)), true), std::pair(Variant("1023"), true),
+          std::pair(Variant("1024"), false), std::pair(Variant("8080"), false)}) {
+        clsSettings settings;
+        settings.SetVariableValue("ServerPort", stored);
+        Server server;
+        server.StartFailure = denied;
+        ButtonOutcome outcome = PressStartStop(StartCaption, settings, server.Controls());
+        ASSERT_TRUE(outcome.Failure);
+        EXPECT_EQ(ErrorMessageText(*outcome.Failure), "Error 10013: Permission denied.");
+        EXPECT_EQ(outcome.Advice, advised ? "Ports below 1024 need administrator rights; choose "
+                                            "a port such as 8080 under Configure."
+                                          : "")
+            << stored.ToText();
+    }
+    clsSettings settings;
+    Server server;
+    server.StartFailure = Error(10048, "Address already in use.", "clsSocket.Listen");
+    EXPECT_EQ(PressStartStop(StartCaption, settings, server.Controls()).Advice, "");
+}
+
+TEST(ServerDisplay, StatisticsTextCountsEveryOutcomeAndBytesInHumanUnits) {
+    clsSettings statistics;
+    EXPECT_EQ(StatisticsText(statistics), "Files: 0\nListings: 0\nNot found: 0\n"
+                                          "Refused methods: 0\nBytes sent: 0 bytes");
+    statistics.IncreseVariable("RequestsOK", Variant(int16_t(7)));
+    statistics.IncreseVariable("RequestsDirectoryListing", Variant(int16_t(2)));
+    statistics.IncreseVariable("RequestsFileNotFound", Variant(int16_t(3)));
+    statistics.IncreseVariable("RequestsMethodNotAllowed", Variant(int16_t(1)));
+    statistics.SetVariableValue("BytesSend", Variant(3.5 * 1024 * 1024 * 1024)); // widened
+    EXPECT_EQ(StatisticsText(statistics), "Files: 7\nListings: 2\nNot found: 3\n"
+                                          "Refused methods: 1\nBytes sent: 3.5 GiB");
+}
+
+TEST(ServerDisplay, HumanBytes) {
+    const std::pair<double, const char*> cases[] = {
+        {0, "0 bytes"},
+        {1, "1 byte"},
+        {1023, "1023 bytes"},
+        {1024, "1.0 KiB"},
+        {1536, "1.5 KiB"},
+        {1024 * 1023.99, "1.0 MiB"}, // never "1024.0 KiB"
+        {5.25 * 1048576, "5.2 MiB"},
+        {1099511627776.0 * 2, "2.0 TiB"},
+    };
+    for (auto [bytes, text] : cases) {
+        EXPECT_EQ(HumanBytes(bytes), text) << bytes;
+    }
+}
+
 } // namespace
 } // namespace quenloft

@@ -5,15 +5,19 @@
 
 #include "WidgetTest.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextDocument>
 #include <QWindow>
 #include <QtTest/qtestspontaneevent.h>
 #include <csignal>
@@ -131,6 +135,33 @@ TEST_F(frmMainTest, TakenPortOrLettersShowTheErrorAndStayStopped) {
     EXPECT_EQ(Display(), stopped);
 }
 
+TEST_F(frmMainTest, PortOutsideTheRangeIsRefusedWithAnErrorBoxAndAdvice) {
+    gSettings.SetVariableValue("ServerPort", Variant("0"));
+    QString advice;
+    ModalAnswer answer([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        advice = box->text() + "|" + box->informativeText();
+        box->button(QMessageBox::Ok)->click();
+    });
+    Click("cmdStart");
+    EXPECT_EQ(advice, "Error 5: Port 0 cannot be used: a port is a number from 1 to 65535.|"
+                      "Please choose a port such as 8080 under Configure.");
+    EXPECT_EQ(Display(), stopped);
+    EXPECT_FALSE(gServer().PrimarySocket);
+}
+
+// A window manager may draw a minimise button on the dialog (openbox does).
+TEST_F(frmMainTest, ConfigureRestoresAMinimisedDialog) {
+    Click("cmdSettings");
+    frmSettings* settings = &SettingsForm();
+    settings->setWindowState(Qt::WindowMinimized);
+    ASSERT_TRUE(settings->isMinimized());
+    Click("cmdSettings");
+    EXPECT_EQ(&SettingsForm(), settings);
+    EXPECT_FALSE(settings->isMinimized());
+    EXPECT_TRUE(settings->isVisible());
+}
+
 TEST_F(frmMainTest, ConfigureTwiceRefillsFromTheStore) {
     gSettings.SetVariableValue("IndexPath", Variant("/srv/www"));
     Click("cmdSettings");
@@ -173,6 +204,47 @@ TEST_F(frmMainTest, MinimiseAndRestoreNeverLeaveMoreThanOneIcon) {
     QApplication::processEvents();
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(ShownTrayIcons().isEmpty());
+}
+
+TEST_F(frmMainTest, StartsInTheNotificationAreaAndComesForwardFromIt) {
+    SetNotificationAreaAvailable(true);
+    frmMain waiting;
+    waiting.WaitInNotificationArea();
+    waiting.SetStatus(0);
+    QApplication::processEvents();
+    EXPECT_FALSE(waiting.isVisible());
+    ASSERT_EQ(ShownTrayIcons().size(), 1);
+    EXPECT_EQ(ShownTrayIcons().front()->toolTip(), "Quenloft");
+
+    waiting.BringForward(); // as a second launch asks
+    EXPECT_TRUE(waiting.isVisible());
+    EXPECT_FALSE(waiting.isMinimized());
+    EXPECT_TRUE(ShownTrayIcons().isEmpty());
+    waiting.BringForward(); // already there: nothing changes
+    EXPECT_TRUE(waiting.isVisible());
+    EXPECT_TRUE(ShownTrayIcons().isEmpty());
+
+    SetNotificationAreaAvailable(false); // minimised the ordinary way, and back
+    waiting.WaitInNotificationArea();
+    EXPECT_TRUE(waiting.isMinimized());
+    EXPECT_TRUE(ShownTrayIcons().isEmpty());
+    waiting.BringForward();
+    EXPECT_FALSE(waiting.isMinimized());
+    EXPECT_TRUE(waiting.isVisible());
+    waiting.close();
+}
+
+TEST_F(frmMainTest, StatusPanelTipShowsTheStatistics) {
+    gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(12)));
+    gStatistics.IncreseVariable("BytesSend", Variant(int16_t(3072)));
+    auto* label = Get("lblStatus"); // the tip is the panel's, wherever the pointer is
+    QHelpEvent over(QEvent::ToolTip, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(label, &over);
+    EXPECT_EQ(Get("picStatus")->toolTip(), "Files: 12\nListings: 0\nNot found: 0\n"
+                                           "Refused methods: 0\nBytes sent: 3.0 KiB");
+    gStatistics.IncreseVariable("RequestsFileNotFound", Variant(int16_t(1)));
+    QApplication::sendEvent(label, &over); // counted afresh each time it is shown
+    EXPECT_TRUE(Get("picStatus")->toolTip().contains("Not found: 1"));
 }
 
 TEST_F(frmMainTest, ClosingWritesBothStoresAndClosesTheSettingsDialog) {
@@ -248,6 +320,125 @@ TEST_F(frmMainTest, EndSignalsCloseTheWindowTheSameWay) {
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         ::signal(signal, SIG_DFL);
     }
+}
+
+// The lines below the status panel: addresses while running, the folder always.
+class AddressLineTest : public frmMainTest {
+protected:
+    void TearDown() override {
+        SetMachineAddresses(std::nullopt);
+        frmMainTest::TearDown();
+    }
+    QString Shown(const char* label) { return Get<QLabel>(label)->text(); }
+    int StartOnAFreePort() {
+        int port = FreePort();
+        gSettings.SetVariableValue("ServerPort", Variant(std::to_string(port)));
+        Click("cmdStart");
+        return port;
+    }
+};
+
+TEST_F(AddressLineTest, TheirPlacesLeaveEveryOtherControlWhereItWas) {
+    QRect client(QPoint(0, 0), window.size());
+    for (const char* added : {"lblAddress", "cmdCopy", "lblFolder"}) {
+        QRect place = Get(added)->geometry();
+        EXPECT_TRUE(client.contains(place)) << added;
+        EXPECT_GE(place.top(), Get("picStatus")->geometry().bottom()) << added;
+        for (const char* kept : {"picStatus", "cmdStart", "cmdSettings", "picHook"}) {
+            EXPECT_FALSE(place.intersects(Get(kept)->geometry())) << added << " " << kept;
+        }
+    }
+    EXPECT_EQ(Get<QPushButton>("cmdCopy")->text(), "Co&py");
+}
+
+TEST_F(AddressLineTest, RunningShowsTheAddressesWithThePortListenedOn) {
+    SetMachineAddresses(std::vector<NetworkAddress>{
+        {"127.0.0.1", true, true}, {"192.168.1.23", false, true}, {"10.0.0.7", false, true}});
+    EXPECT_EQ(Shown("lblAddress"), ""); // stopped
+    EXPECT_FALSE(Get("cmdCopy")->isVisible());
+
+    int port = StartOnAFreePort();
+    QString first = QString("http://192.168.1.23:%1/").arg(port);
+    QString second = QString("http://10.0.0.7:%1/").arg(port);
+    EXPECT_EQ(
+        Shown("lblAddress"),
+        QString("Addresses: <a href=\"%1\">%1</a>, <a href=\"%2\">%2</a>").arg(first, second));
+    auto* label = Get<QLabel>("lblAddress");
+    EXPECT_TRUE(label->openExternalLinks()); // a click opens the default browser
+    EXPECT_TRUE(label->toolTip().contains(second));
+    EXPECT_TRUE(Get("cmdCopy")->isVisible());
+    QGuiApplication::clipboard()->clear();
+    Click("cmdCopy");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), first);
+
+    SetNotificationAreaAvailable(true); // the tip adds the address
+    window.setWindowState(Qt::WindowMinimized);
+    ASSERT_EQ(ShownTrayIcons().size(), 1);
+    EXPECT_EQ(ShownTrayIcons().front()->toolTip(), "Quenloft\n" + first);
+    window.setWindowState(Qt::WindowNoState);
+
+    Click("cmdStart");
+    EXPECT_EQ(Shown("lblAddress"), "");
+    EXPECT_FALSE(Get("cmdCopy")->isVisible());
+}
+
+TEST_F(AddressLineTest, ManyAddressesShowWhatFitsAndNoneShowsThisMachineOnly) {
+    std::vector<NetworkAddress> many;
+    for (int i = 10; i < 16; ++i) {
+        many.push_back({"192.168.100." + std::to_string(i), false, true});
+    }
+    SetMachineAddresses(many);
+    int port = StartOnAFreePort();
+    QString text = Shown("lblAddress");
+    EXPECT_TRUE(
+        text.startsWith(QString("Addresses: <a href=\"http://192.168.100.10:%1/\">").arg(port)));
+    EXPECT_TRUE(text.contains(QRegularExpression(" and \\d more$"))) << text.toStdString();
+    QLabel* label = Get<QLabel>("lblAddress");
+    QTextDocument plain;
+    plain.setHtml(text);
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(plain.toPlainText()), label->width());
+    EXPECT_TRUE(label->toolTip().contains("192.168.100.15"));
+    Click("cmdStart");
+
+    SetMachineAddresses(std::vector<NetworkAddress>{{"127.0.0.1", true, true}});
+    port = StartOnAFreePort();
+    EXPECT_EQ(
+        Shown("lblAddress"),
+        QString("This computer only: <a href=\"http://127.0.0.1:%1/\">http://127.0.0.1:%1/</a>")
+            .arg(port));
+}
+
+TEST_F(AddressLineTest, FolderLineFollowsTheSettingsAndSaysWhyNothingIsServed) {
+    EXPECT_EQ(Shown("lblFolder"), "No folder is set: choose one under Configure.");
+    QColor problem = Get<QLabel>("lblFolder")->palette().color(QPalette::WindowText);
+    EXPECT_EQ(problem, QColor(192, 0, 0));
+
+    TempFolder served;
+    Click("cmdSettings");
+    auto* path = SettingsForm().findChild<QLineEdit*>("txtIndexPath");
+    for (auto [typed, shown] :
+         {std::pair(QString("www"),
+                    QString("Not a full path, choose the folder under Configure: www")),
+          std::pair(QString::fromStdString(served / "gone"),
+                    QString::fromStdString("This folder does not exist: " + served / "gone")),
+          std::pair(QString::fromStdString(served.Path()),
+                    QString::fromStdString("Folder: " + served.Path()))}) {
+        Click("cmdSettings");
+        path->setText(typed);
+        QTest::keyClick(path, Qt::Key_Return); // "&Ok"
+        EXPECT_EQ(Shown("lblFolder"), shown);
+    }
+    EXPECT_NE(Get<QLabel>("lblFolder")->palette().color(QPalette::WindowText), problem);
+
+    // A path too long for the line loses its middle; the tip has it whole.
+    std::string deep = served.MakeFolder(std::string(60, 'a') + "/" + std::string(60, 'b'));
+    gSettings.SetVariableValue("IndexPath", Variant(deep));
+    window.ShowServedPlace();
+    QString line = Shown("lblFolder");
+    EXPECT_TRUE(line.startsWith("Folder: /")) << line.toStdString();
+    EXPECT_TRUE(line.contains(QChar(0x2026)));
+    EXPECT_TRUE(line.endsWith("bbbb"));
+    EXPECT_EQ(Get("lblFolder")->toolTip().toStdString(), deep);
 }
 
 } // namespace

@@ -150,6 +150,15 @@ TEST_F(frmSettingsTest, AddNameAsksAndDeleteRemovesTheSelectedEntry) {
     Get<QListWidget>("lstIndexFiles")->item(1)->setSelected(true);
     Click("cmdDelete");
     EXPECT_EQ(Entries(), (QStringList{"index.html", "index.html"}));
+    // Nothing is selected after a removal: a second press removes nothing more.
+    EXPECT_TRUE(Get<QListWidget>("lstIndexFiles")->selectedItems().isEmpty());
+    Click("cmdDelete");
+    EXPECT_EQ(Entries().size(), 2);
+    Get<QListWidget>("lstIndexFiles")->setCurrentRow(0); // as a click on an entry
+    Click("cmdDelete");
+    EXPECT_EQ(Entries(), QStringList{"index.html"});
+    Click("cmdDelete");
+    EXPECT_EQ(Entries().size(), 1);
 }
 
 TEST_F(frmSettingsTest, BrowseOffersOnlyFoldersAndKeepsTheBoxWhenCancelled) {
