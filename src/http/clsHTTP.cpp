@@ -43,6 +43,14 @@ std::string ConnectionMode(const clsConnection& C) {
     return C.ResponseMIME ? LowerAscii(C.ResponseMIME->MimeValue("Connection")) : std::string();
 }
 
+// "Connection: close" ends the connection after the answer; so does a request of HTTP/1.0
+// (or before) that does not ask for keep-alive, as such a client waits for the close.
+bool AsksToClose(const std::string& version, const clsMIME& request) {
+    std::string mode = LowerAscii(request.MimeValue("Connection"));
+    bool beforeKeepAlive = version < "HTTP/1.1"; // the version reads "HTTP/" digit "." digit
+    return mode == "close" || (beforeKeepAlive && mode != "keep-alive");
+}
+
 // Connections the descriptor limit allows: each needs its socket and, while it sends a
 // file, that file; some are kept for the log, folders and the program itself. The soft
 // limit is raised to the hard one first, as a server does.
@@ -356,8 +364,7 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
     ParseHeaders(text.Lines, *C.RequestMIME);
     // The client asks to close, or announces a body, which is never read and so must not
     // be taken for the next request.
-    if (LowerAscii(C.RequestMIME->MimeValue("Connection")) == "close" ||
-        AnnouncesBody(text.Lines)) {
+    if (AsksToClose(version, *C.RequestMIME) || AnnouncesBody(text.Lines)) {
         C.ResponseMIME->SetMimeValue("Connection", "Close");
     }
     if (UpperAscii(text.Fields[0]) != "GET") {
