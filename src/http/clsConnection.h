@@ -62,6 +62,7 @@ public:
     bool Overflowed = false;       // too many unanswered bytes: the next answer is 431
     bool Corked = false;           // the socket holds back partial segments of a long file
     uint64_t LastActivity = 0;     // when something was last received or sent (a count)
+    size_t CountedBytes = 0;       // bytes of Buffer in the server's unanswered total
 
     void OnClose() override;
     void OnConnect() override;

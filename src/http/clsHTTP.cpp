@@ -23,6 +23,8 @@ namespace {
 
 constexpr int64_t PieceSize = 1024;
 constexpr int32_t MostConnections = 4096;
+// What a connection's buffer may keep beyond its bytes once a request has been taken.
+constexpr size_t WorkingSize = 4 * 1024;
 
 const std::string Body400 = "<html><h1>400 - Bad Request</h1></html>";
 const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
@@ -49,6 +51,12 @@ bool AsksToClose(const std::string& version, const clsMIME& request) {
     std::string mode = LowerAscii(request.MimeValue("Connection"));
     bool beforeKeepAlive = version < "HTTP/1.1"; // the version reads "HTTP/" digit "." digit
     return mode == "close" || (beforeKeepAlive && mode != "keep-alive");
+}
+
+void ReturnSpare(std::string& text) {
+    if (text.capacity() > text.size() + WorkingSize) {
+        std::string(text).swap(text); // a copy holds only its bytes
+    }
 }
 
 // Connections the descriptor limit allows: each needs its socket and, while it sends a
@@ -116,11 +124,16 @@ void clsHTTP::StopServer() {
     // The table is made consistent before the connections (and their sockets) go.
     auto dropped = std::move(Connections); // leaves the table empty
     ConnectionCount = 0;
+    unanswered_ = 0;
     dropped.clear();
 }
 
 void clsHTTP::SetConnectionLimit(int32_t limit) {
     limitCap_ = std::max(limit, 1);
+}
+
+void clsHTTP::SetUnansweredLimit(size_t bytes) {
+    unansweredLimit_ = bytes;
 }
 
 // --- the connection table ----------------------------------------------------------
@@ -154,6 +167,7 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
     C->Trapper = this;
     C->Index = slot;
     C->LastActivity = ++activityClock_;
+    EmptySlot(slot); // a closed connection still held there goes first
     Connections[static_cast<size_t>(slot)] = C;
     C->Socket->CloseSocket();
     C->Socket->Accept(requestID);
@@ -164,6 +178,11 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
 
 bool clsHTTP::IsLive(const std::shared_ptr<clsConnection>& C) {
     return C && C->Socket && C->Socket->State() != clsSocket::StateClosed;
+}
+
+bool clsHTTP::Holds(const clsConnection& C) const {
+    return C.Index >= 0 && C.Index < static_cast<int32_t>(Connections.size()) &&
+           Connections[static_cast<size_t>(C.Index)].get() == &C;
 }
 
 int32_t clsHTTP::LiveConnections() const {
@@ -204,6 +223,10 @@ void clsHTTP::EmptySlot(int32_t index) {
     if (index >= 0 && index < static_cast<int32_t>(Connections.size())) {
         // The slot is empty before the connection (and its socket) goes.
         auto dropped = std::move(Connections[static_cast<size_t>(index)]);
+        if (dropped) {
+            unanswered_ -= dropped->CountedBytes;
+            dropped->CountedBytes = 0;
+        }
     }
 }
 
@@ -244,11 +267,52 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
     }
     size_t scanned = C.Buffer.size(); // searched for a request's end when it arrived
     C.Buffer.append(data);
+    size_t held = C.Buffer.size();
     ServeNext(C, scanned);
     if (!C.CloseAfterAnswer && C.Buffer.size() > MaxRequestHead) {
-        C.Overflowed = true;
-        C.Buffer.clear();
-        ServeNext(C);
+        RefuseOverflow(C);
+    }
+    SettleBuffer(C, held);
+    KeepUnansweredBounded();
+}
+
+// Too many bytes held unanswered: the next answer is 431, and the bytes go at once.
+void clsHTTP::RefuseOverflow(clsConnection& C) {
+    C.Overflowed = true;
+    std::string().swap(C.Buffer);
+    ServeNext(C);
+}
+
+// After requests have been taken from a buffer that held `held` bytes, memory beyond a small
+// working size goes back: the buffer's, and what the answered heads left in the record
+// (nothing reads the request's header lines or target once it is answered). The server's
+// total of unanswered bytes follows the buffer.
+void clsHTTP::SettleBuffer(clsConnection& C, size_t held) {
+    if (C.Buffer.size() < held) {
+        ReturnSpare(C.Buffer);
+        C.RequestMIME.reset();
+        std::string().swap(C.OriginalRequest);
+        ReturnSpare(C.URL);
+    }
+    size_t counted = Holds(C) ? C.Buffer.size() : 0; // a connection out of its slot is gone
+    unanswered_ = unanswered_ - C.CountedBytes + counted;
+    C.CountedBytes = counted;
+}
+
+// Heads waiting across all connections have a total bound: past it, the connection holding
+// the most is refused, as one over its own bound is.
+void clsHTTP::KeepUnansweredBounded() {
+    while (unanswered_ > unansweredLimit_) {
+        auto most = std::max_element(
+            Connections.begin(), Connections.end(), [](const auto& a, const auto& b) {
+                return (a ? a->CountedBytes : 0) < (b ? b->CountedBytes : 0);
+            });
+        std::shared_ptr<clsConnection> C = most == Connections.end() ? nullptr : *most;
+        if (!C || C->CountedBytes == 0) {
+            return;
+        }
+        RefuseOverflow(*C);
+        SettleBuffer(*C, C->CountedBytes);
     }
 }
 
@@ -298,7 +362,9 @@ void clsHTTP::SendComplete(clsConnection& C) {
 // is answered.
 void clsHTTP::FinishAnswer(clsConnection& C) {
     C.Answering = false;
+    size_t held = C.Buffer.size();
     ServeNext(C);
+    SettleBuffer(C, held);
 }
 
 // One piece per send completion. The piece after the announced length is never read, and

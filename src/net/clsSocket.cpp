@@ -30,6 +30,9 @@ constexpr const char* WrongStateText =
 constexpr int ListenBacklog = 5;
 constexpr size_t FallbackChunk = 65536;    // when the receive-buffer size could not be read
 constexpr size_t KeptCapacity = 64 * 1024; // larger buffers are released once emptied
+// What a receive buffer may keep beyond its bytes: a large arrival that has been taken must
+// not leave its memory behind on a connection that stays open.
+constexpr size_t WorkingCapacity = 4 * 1024;
 
 // Runs a step; an Error leaving it carries `source`.
 template <typename Step>
@@ -129,6 +132,12 @@ void ReleaseIfLarge(std::string& buffer) {
         std::string().swap(buffer);
     } else {
         buffer.clear();
+    }
+}
+
+void ReturnSpare(std::string& buffer) {
+    if (buffer.capacity() > buffer.size() + WorkingCapacity) {
+        std::string(buffer).swap(buffer); // a copy holds only its bytes
     }
 }
 
@@ -247,7 +256,8 @@ void clsSocket::ReadBufferSizes() {
 }
 
 void clsSocket::DestroySocket() {
-    ReleaseIfLarge(receiveBuffer_);
+    receiveBuffer_.clear();
+    ReturnSpare(receiveBuffer_);
     resolveHandle_ = 0; // a closed socket waits for no name any more
     if (socketHandle_ == -1) {
         return;
@@ -613,6 +623,7 @@ void clsSocket::ReadReceived(Variant& varData, std::optional<int32_t> varType,
         std::string().swap(receiveBuffer_);
     } else if (take) {
         receiveBuffer_.erase(0, count);
+        ReturnSpare(receiveBuffer_);
     }
     bytesReceived_ = Clamp32(receiveBuffer_.size());
 }

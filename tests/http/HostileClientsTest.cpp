@@ -22,11 +22,30 @@ using quenloft::testing::TempFolder;
 
 namespace {
 
+constexpr size_t Working = 4096; // what a buffer may keep beyond its bytes
+
 std::string Answer(const std::string& status, const std::string& connection,
                    const std::string& body, const std::string& type = "text/plain") {
     return status + "\r\nServer: Quenloft 1.0\r\nConnection: " + connection +
            "\r\nAccept-Ranges: none\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nContent-Type: " + type + "\r\n\r\n" + body;
+}
+
+const std::string Refused431 =
+    "HTTP/1.1 431 Request Header Fields Too Large\r\nServer: Quenloft 1.0\r\nConnection: "
+    "Close\r\nAccept-Ranges: none\r\n\r\n<html><h1>431 - Request Header Fields Too "
+    "Large</h1></html>";
+
+// A request of exactly `size` bytes, made long by one header line.
+std::string PaddedGet(const std::string& target, size_t size) {
+    std::string head = "GET " + target + " HTTP/1.1\r\nX-Pad: ";
+    return head + std::string(size - head.size() - 4, 'p') + "\r\n\r\n";
+}
+
+// The start of a request head of exactly `size` bytes, without its empty line.
+std::string UnfinishedHead(size_t size) {
+    std::string start = "GET /a.txt HTTP/1.1\r\nX: ";
+    return start + std::string(size - start.size(), 'h');
 }
 
 class Hostile : public ::testing::Test {
@@ -70,6 +89,101 @@ protected:
     int port = 0;
     const std::string abc = Answer("HTTP/1.1 200 OK", "Keep-Alive", "abc");
 };
+
+// --- memory -------------------------------------------------------------------------
+
+// A connection that stays open after a large head keeps no more than a small working size:
+// not in its buffer, nor in what the answered request left in its record.
+TEST_F(Hostile, ALargeHeadLeavesNoMemoryBehindOnAnOpenConnection) {
+    LoopbackClient client(port);
+    ASSERT_TRUE(client.Send(PaddedGet("/a.txt", 65536)));
+    EXPECT_EQ(client.ReadAnswer(), abc);
+    clsConnection& C = Newest();
+    EXPECT_LE(C.Buffer.capacity(), Working);
+    EXPECT_FALSE(C.RequestMIME.has_value());
+    EXPECT_EQ(server.UnansweredBytes(), 0u);
+
+    // A long target (its query is no part of the file name) and, behind it, the start of the
+    // next request, which stays.
+    std::string longTarget = "/a.txt?" + std::string(60000, 'q');
+    ASSERT_TRUE(client.Send("GET " + longTarget + " HTTP/1.1\r\n\r\nGET /a.txt HT"));
+    EXPECT_EQ(client.ReadAnswer(), abc);
+    RunPasses(5);
+    EXPECT_EQ(C.Buffer, "GET /a.txt HT");
+    EXPECT_LE(C.Buffer.capacity(), C.Buffer.size() + Working);
+    EXPECT_LE(C.OriginalRequest.capacity(), Working);
+    EXPECT_LE(C.URL.capacity(), C.URL.size() + Working);
+    EXPECT_EQ(server.UnansweredBytes(), 13u);
+
+    ASSERT_TRUE(client.Send("TP/1.1\r\n\r\n"));
+    EXPECT_EQ(client.ReadAnswer(), abc);
+    EXPECT_EQ(server.UnansweredBytes(), 0u);
+    EXPECT_EQ(Statistic("RequestsOK"), 3);
+}
+
+// The socket object's own receive buffer gives back what a partial take leaves spare.
+TEST_F(Hostile, TheSocketsReceiveBufferGivesBackWhatATakeLeftSpare) {
+    struct Taker : SocketEvents {
+        std::shared_ptr<clsSocket> Accepted = std::make_shared<clsSocket>();
+        void OnConnectionRequest(int32_t id) override { Accepted->Accept(id); }
+    } taker;
+    auto listening = std::make_shared<clsSocket>();
+    listening->SetOwner(&taker);
+    listening->Listen();
+    LoopbackClient client(listening->LocalPort());
+    ASSERT_TRUE(client.Send(std::string(65536, 'x')));
+    ASSERT_TRUE(RunUntil([&] { return taker.Accepted->BytesReceived() == 65536; }));
+
+    Variant part;
+    taker.Accepted->GetData(part, std::nullopt, 64000);
+    EXPECT_EQ(part.Text().size(), 64000u);
+    EXPECT_EQ(taker.Accepted->BytesReceived(), 1536);
+    EXPECT_LE(taker.Accepted->ReceiveCapacity(), 1536 + Working);
+    taker.Accepted->GetData(part);
+    EXPECT_EQ(part.Text(), std::string(1536, 'x'));
+}
+
+// Past the total bound on unanswered bytes, the connection holding the most is refused;
+// the others keep their bytes and are answered when their heads are complete.
+TEST_F(Hostile, UnansweredBytesHaveATotalBoundAcrossConnections) {
+    server.SetUnansweredLimit(150000);
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    size_t total = 0;
+    for (size_t held : {50000, 60000, 40000}) { // exactly the bound: nobody is refused
+        clients.push_back(std::make_unique<LoopbackClient>(port));
+        ASSERT_TRUE(clients.back()->Send(UnfinishedHead(held)));
+        total += held;
+        ASSERT_TRUE(RunUntil([&] { return server.UnansweredBytes() == total; })) << held;
+    }
+    LoopbackClient last(port);
+    ASSERT_TRUE(last.Send("GET /a.txt"));
+
+    EXPECT_EQ(clients[1]->ReadToEnd(), Refused431);
+    EXPECT_EQ(server.UnansweredBytes(), 50000u + 40000u + 10u);
+    EXPECT_FALSE(clients[0]->ClosedByServer(100));
+    for (auto* client : {clients[0].get(), clients[2].get()}) {
+        ASSERT_TRUE(client->Send("\r\n\r\n"));
+        EXPECT_EQ(client->ReadAnswer(), abc);
+    }
+    ASSERT_TRUE(last.Send(" HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(last.ReadAnswer(), abc);
+    EXPECT_EQ(server.UnansweredBytes(), 0u);
+    clients.clear();
+    ASSERT_TRUE(RunUntil([&] { return server.UnansweredBytes() == 0; }));
+}
+
+// A connection that closes with a head half sent takes its bytes out of the total.
+TEST_F(Hostile, AClosedConnectionTakesItsBytesOutOfTheTotal) {
+    auto client = std::make_unique<LoopbackClient>(port);
+    ASSERT_TRUE(client->Send(UnfinishedHead(30000)));
+    ASSERT_TRUE(RunUntil([&] { return server.UnansweredBytes() == 30000; }));
+    client->Reset();
+    ASSERT_TRUE(RunUntil([&] { return server.UnansweredBytes() == 0; }));
+    LoopbackClient over(port); // over its own bound: refused, and nothing stays counted
+    over.Send(UnfinishedHead(70000));
+    EXPECT_EQ(over.ReadToEnd(), Refused431);
+    EXPECT_EQ(server.UnansweredBytes(), 0u);
+}
 
 // --- HTTP/1.0 -----------------------------------------------------------------------
 
