@@ -59,6 +59,15 @@ void ReturnSpare(std::string& text) {
     }
 }
 
+// Out of descriptors: a file that exists cannot be opened now.
+bool OutOfDescriptors() {
+    return errno == EMFILE || errno == ENFILE;
+}
+
+// Thrown when a request can be neither answered nor refused for want of descriptors; not
+// an Error, so that no resume-next step swallows it.
+struct NoDescriptorLeft {};
+
 // Connections the descriptor limit allows: each needs its socket and, while it sends a
 // file, that file; some are kept for the log, folders and the program itself. The soft
 // limit is raised to the hard one first, as a server does.
@@ -196,10 +205,10 @@ int32_t clsHTTP::ReusableSlot() const {
 
 // At the bound the connection that has gone longest without receiving or sending
 // anything makes room, so idle and stalled clients cannot lock others out.
-void clsHTTP::EvictLongestSilent() {
+void clsHTTP::EvictLongestSilent(const clsConnection* spared) {
     int32_t oldest = -1;
     for (size_t i = 0; i < Connections.size(); ++i) {
-        if (IsLive(Connections[i]) &&
+        if (IsLive(Connections[i]) && Connections[i].get() != spared &&
             (oldest < 0 ||
              Connections[i]->LastActivity < Connections[size_t(oldest)]->LastActivity)) {
             oldest = static_cast<int32_t>(i);
@@ -414,7 +423,11 @@ void clsHTTP::ProcessRequest(const std::string& request, clsConnection& C) {
         logLine = OleDateText(OleNow()) + ": " + C.Socket->RemoteHostIP() + "@" + ":" +
                   std::to_string(C.Socket->RemotePort()) + "  " + text.Lines.front();
     });
-    Answer(C, text);
+    try {
+        Answer(C, text);
+    } catch (const NoDescriptorLeft&) {
+        Abandon(C);
+    }
     ResumeNext([&] { gLog.AddString(logLine); });
 }
 
@@ -457,7 +470,7 @@ void clsHTTP::AnswerGet(const std::string& version, const std::string& target, c
     bool folderAsked = !C.URL.empty() && C.URL.back() == '/';
     if (folderAsked && !folder::FolderExists(C.URL)) {
         AnswerNotFound(version, C);
-    } else if (folderAsked ? TryIndexFiles(C) : C.Transfer.Open(C.URL)) {
+    } else if (folderAsked ? TryIndexFiles(C) : OpenFile(C, C.URL)) {
         AnswerFile(C);
     } else if (folderAsked && ListingOn()) {
         AnswerListing(C);
@@ -496,7 +509,7 @@ bool clsHTTP::TryIndexFiles(clsConnection& C) {
             continue;
         }
         std::string path = C.URL + name;
-        if (C.Transfer.Open(path)) {
+        if (OpenFile(C, path)) {
             C.URL = path;
             return true;
         }
@@ -525,6 +538,36 @@ void clsHTTP::AnswerFile(clsConnection& C) {
     if (!first.empty()) {
         Count("BytesSend", static_cast<int16_t>(first.size()));
     }
+}
+
+// A file that exists but cannot be opened for want of descriptors is not missing: the
+// longest-silent connection makes room, as for a failed accept, and the open is tried once
+// more. If that fails too, the request gets no answer at all.
+bool clsHTTP::OpenFile(clsConnection& C, const std::string& path) {
+    errno = 0;
+    if (C.Transfer.Open(path)) {
+        return true;
+    }
+    if (!OutOfDescriptors()) {
+        return false;
+    }
+    EvictLongestSilent(&C);
+    errno = 0;
+    if (C.Transfer.Open(path)) {
+        return true;
+    }
+    if (OutOfDescriptors()) {
+        throw NoDescriptorLeft{};
+    }
+    return false;
+}
+
+// The connection ends without an answer and leaves its slot; its socket closes when this
+// event's handling ends. Nothing is counted.
+void clsHTTP::Abandon(clsConnection& C) {
+    C.Answering = false;
+    C.CloseAfterAnswer = true;
+    EmptySlot(C.Index);
 }
 
 void clsHTTP::AnswerListing(clsConnection& C) {

@@ -72,7 +72,7 @@ private:
     bool Holds(const clsConnection& C) const;
     int32_t LiveConnections() const;
     int32_t ReusableSlot() const;
-    void EvictLongestSilent();
+    void EvictLongestSilent(const clsConnection* spared = nullptr);
     void EmptySlot(int32_t index);
 
     void DataArrival(clsConnection& C);
@@ -96,6 +96,8 @@ private:
     bool TryIndexFiles(clsConnection& C);
     void AnswerListing(clsConnection& C);
     void AnswerFile(clsConnection& C);
+    bool OpenFile(clsConnection& C, const std::string& path);
+    void Abandon(clsConnection& C);
     void AnswerNotFound(const std::string& version, clsConnection& C);
     void AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body);
     void AnswerPage(clsConnection& C, const std::string& status, const std::string& body);

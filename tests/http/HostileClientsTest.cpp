@@ -226,4 +226,89 @@ TEST_F(Hostile, HttpOneZeroAskingForKeepAliveAndHttpOneOneStayOpen) {
     EXPECT_FALSE(plain.ClosedByServer(100));
 }
 
+// --- out of descriptors ----------------------------------------------------------------
+
+// Uses up every descriptor the process may open, until it goes out of scope.
+class DescriptorsExhausted {
+public:
+    DescriptorsExhausted() {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        struct rlimit tight = saved_;
+        int first = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        fillers_.push_back(first);
+        tight.rlim_cur = static_cast<rlim_t>(first) + 16;
+        ::setrlimit(RLIMIT_NOFILE, &tight);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+            fillers_.push_back(fd);
+        }
+    }
+    ~DescriptorsExhausted() {
+        for (int fd : fillers_) {
+            ::close(fd);
+        }
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    DescriptorsExhausted(const DescriptorsExhausted&) = delete;
+    DescriptorsExhausted& operator=(const DescriptorsExhausted&) = delete;
+
+private:
+    struct rlimit saved_ {};
+    std::vector<int> fillers_;
+};
+
+// A file that exists but cannot be opened for want of descriptors is not "not found": the
+// longest-silent connection makes room and the file is served.
+TEST_F(Hostile, OutOfDescriptorsTheLongestSilentConnectionMakesRoomForAFile) {
+    LoopbackClient silent(port);
+    silent.Send("GET /a.txt HTTP/1.1\r\n\r\n"); // also opens the log
+    ASSERT_EQ(silent.ReadAnswer(), abc);
+    LoopbackClient asker(port);
+    ASSERT_TRUE(Accepted(2));
+
+    std::string answer;
+    bool evicted = false;
+    {
+        DescriptorsExhausted exhausted;
+        asker.Send("GET /a.txt HTTP/1.1\r\n\r\n");
+        answer = asker.ReadAnswer();
+        evicted = silent.ClosedByServer();
+    }
+    EXPECT_EQ(answer, abc);
+    EXPECT_TRUE(evicted);
+    EXPECT_EQ(Statistic("RequestsOK"), 2);
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 0);
+}
+
+// With nobody to make room, the request is logged but neither answered nor counted, and
+// the connection ends; the server serves again once descriptors are free.
+TEST_F(Hostile, OutOfDescriptorsWithNobodyToEvictTheConnectionEndsUnanswered) {
+    dir.Write("www/sub/index.html", "<p>");
+    gSettings.SetVariableValue(Variant("IndexNames"), Variant::Array({Variant("index.html")}));
+    {
+        LoopbackClient first(port);
+        first.Send("GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n"); // opens the log
+        ASSERT_EQ(first.ReadToEnd(), Answer("HTTP/1.1 200 OK", "Close", "abc"));
+    }
+    ASSERT_TRUE(Accepted(0));
+    LoopbackClient asker(port);
+    ASSERT_TRUE(Accepted(1));
+
+    std::string answer;
+    {
+        DescriptorsExhausted exhausted;
+        asker.Send("GET /sub/ HTTP/1.1\r\n\r\n");
+        answer = asker.ReadToEnd();
+    }
+    EXPECT_EQ(answer, "");
+    EXPECT_EQ(Statistic("RequestsOK"), 1);
+    EXPECT_EQ(Statistic("RequestsDirectoryListing"), 0);
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 0);
+    std::string log = TempFolder::Read(dir / "Log.dat");
+    EXPECT_NE(log.find("  GET /sub/ HTTP/1.1\r\n"), std::string::npos) << log;
+
+    LoopbackClient again(port);
+    again.Send("GET /sub/ HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(again.ReadAnswer(), Answer("HTTP/1.1 200 OK", "Keep-Alive", "<p>", "text/html"));
+}
+
 } // namespace
