@@ -404,9 +404,10 @@ int Heads(long connections, size_t size, const std::string& target, bool complet
         request = start + std::string(size - start.size(), 'p');
     }
     auto begun = Clock::now();
-    // A few set-ups at a time, so that the listen queue never overflows: this mode measures
-    // what held heads cost, not how a full queue drops connections.
-    auto held = SetUp(connections, 4, request, complete);
+    // Complete heads are set up a few at a time: each waits for its answer, so the listen
+    // queue never overflows, and the step measures what held heads cost, not how a full
+    // queue drops connections. Unfinished heads get no answer to wait for.
+    auto held = SetUp(connections, complete ? 4 : 64, request, complete);
     std::this_thread::sleep_for(std::chrono::seconds(complete ? 0 : 2));
     long answered = 0, ok = 0, closed = 0, refused = 0;
     for (auto& [fd, h] : held) {
