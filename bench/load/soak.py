@@ -283,8 +283,8 @@ def step_idle(server, load, limit):
     served = int(answer.startswith(b"HTTP/1.1 200") and ended)
     closed = held.release()
     summary = (f"{held.open.get('connected')} of {n} connected, server held "
-               f"{last - server.before[1]}; {closed.get('closed_by_server')} made room; a new client "
-               f"{'served' if served else 'NOT served'}")
+               f"{last - server.before[1]}; {closed.get('closed_by_server')} made room; "
+               f"a new client {'served' if served else 'NOT served'}")
     return summary, {"RequestsOK": served, "BytesSend": served * KIB}, \
         [{"GET /1k.bin HTTP/1.1": served}], served == 1
 
