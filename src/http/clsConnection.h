@@ -63,6 +63,7 @@ public:
     std::string RefusedLine;       // the first line of that head, for its log line
     bool Corked = false;           // the socket holds back partial segments of a long file
     uint64_t LastActivity = 0;     // when something was last received or sent (a count)
+    size_t CountedBytes = 0;       // bytes of Buffer in the server's unanswered total
 
     void OnClose() override;
     void OnConnect() override;

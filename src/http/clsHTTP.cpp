@@ -23,6 +23,8 @@ namespace {
 
 constexpr int64_t PieceSize = 1024;
 constexpr int32_t MostConnections = 4096;
+// What a connection's buffer may keep beyond its bytes once a request has been taken.
+constexpr size_t WorkingSize = 4 * 1024;
 
 const std::string Body400 = "<html><h1>400 - Bad Request</h1></html>";
 const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
@@ -42,6 +44,29 @@ void SetTcpOption(const clsConnection& C, int option, int value) {
 std::string ConnectionMode(const clsConnection& C) {
     return C.ResponseMIME ? LowerAscii(C.ResponseMIME->MimeValue("Connection")) : std::string();
 }
+
+// "Connection: close" ends the connection after the answer; so does a request of HTTP/1.0
+// (or before) that does not ask for keep-alive, as such a client waits for the close.
+bool AsksToClose(const std::string& version, const clsMIME& request) {
+    std::string mode = LowerAscii(request.MimeValue("Connection"));
+    bool beforeKeepAlive = version < "HTTP/1.1"; // the version reads "HTTP/" digit "." digit
+    return mode == "close" || (beforeKeepAlive && mode != "keep-alive");
+}
+
+void ReturnSpare(std::string& text) {
+    if (text.capacity() > text.size() + WorkingSize) {
+        std::string(text).swap(text); // a copy holds only its bytes
+    }
+}
+
+// Out of descriptors: a file that exists cannot be opened now.
+bool OutOfDescriptors() {
+    return errno == EMFILE || errno == ENFILE;
+}
+
+// Thrown when a request can be neither answered nor refused for want of descriptors; not
+// an Error, so that no resume-next step swallows it.
+struct NoDescriptorLeft {};
 
 // Connections the descriptor limit allows: each needs its socket and, while it sends a
 // file, that file; some are kept for the log, folders and the program itself. The soft
@@ -108,11 +133,16 @@ void clsHTTP::StopServer() {
     // The table is made consistent before the connections (and their sockets) go.
     auto dropped = std::move(Connections); // leaves the table empty
     ConnectionCount = 0;
+    unanswered_ = 0;
     dropped.clear();
 }
 
 void clsHTTP::SetConnectionLimit(int32_t limit) {
     limitCap_ = std::max(limit, 1);
+}
+
+void clsHTTP::SetUnansweredLimit(size_t bytes) {
+    unansweredLimit_ = bytes;
 }
 
 // --- the connection table ----------------------------------------------------------
@@ -146,6 +176,7 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
     C->Trapper = this;
     C->Index = slot;
     C->LastActivity = ++activityClock_;
+    EmptySlot(slot); // a closed connection still held there goes first
     Connections[static_cast<size_t>(slot)] = C;
     C->Socket->CloseSocket();
     C->Socket->Accept(requestID);
@@ -156,6 +187,11 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
 
 bool clsHTTP::IsLive(const std::shared_ptr<clsConnection>& C) {
     return C && C->Socket && C->Socket->State() != clsSocket::StateClosed;
+}
+
+bool clsHTTP::Holds(const clsConnection& C) const {
+    return C.Index >= 0 && C.Index < static_cast<int32_t>(Connections.size()) &&
+           Connections[static_cast<size_t>(C.Index)].get() == &C;
 }
 
 int32_t clsHTTP::LiveConnections() const {
@@ -169,10 +205,10 @@ int32_t clsHTTP::ReusableSlot() const {
 
 // At the bound the connection that has gone longest without receiving or sending
 // anything makes room, so idle and stalled clients cannot lock others out.
-void clsHTTP::EvictLongestSilent() {
+void clsHTTP::EvictLongestSilent(const clsConnection* spared) {
     int32_t oldest = -1;
     for (size_t i = 0; i < Connections.size(); ++i) {
-        if (IsLive(Connections[i]) &&
+        if (IsLive(Connections[i]) && Connections[i].get() != spared &&
             (oldest < 0 ||
              Connections[i]->LastActivity < Connections[size_t(oldest)]->LastActivity)) {
             oldest = static_cast<int32_t>(i);
@@ -196,6 +232,10 @@ void clsHTTP::EmptySlot(int32_t index) {
     if (index >= 0 && index < static_cast<int32_t>(Connections.size())) {
         // The slot is empty before the connection (and its socket) goes.
         auto dropped = std::move(Connections[static_cast<size_t>(index)]);
+        if (dropped) {
+            unanswered_ -= dropped->CountedBytes;
+            dropped->CountedBytes = 0;
+        }
     }
 }
 
@@ -236,10 +276,47 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
     }
     size_t scanned = C.Buffer.size(); // searched for a request's end when it arrived
     C.Buffer.append(data);
+    size_t held = C.Buffer.size();
     ServeNext(C, scanned);
     if (!C.CloseAfterAnswer && C.Buffer.size() > MaxRequestHead) {
         RefuseOversizedHead(C);
         ServeNext(C);
+    }
+    SettleBuffer(C, held);
+    KeepUnansweredBounded();
+}
+
+// After requests have been taken from a buffer that held `held` bytes, memory beyond a small
+// working size goes back: the buffer's, and what the answered heads left in the record
+// (nothing reads the request's header lines or target once it is answered). The server's
+// total of unanswered bytes follows the buffer.
+void clsHTTP::SettleBuffer(clsConnection& C, size_t held) {
+    if (C.Buffer.size() < held) {
+        ReturnSpare(C.Buffer);
+        C.RequestMIME.reset();
+        std::string().swap(C.OriginalRequest);
+        ReturnSpare(C.URL);
+    }
+    size_t counted = Holds(C) ? C.Buffer.size() : 0; // a connection out of its slot is gone
+    unanswered_ = unanswered_ - C.CountedBytes + counted;
+    C.CountedBytes = counted;
+}
+
+// Heads waiting across all connections have a total bound: past it, the connection holding
+// the most is refused, as one over its own bound is.
+void clsHTTP::KeepUnansweredBounded() {
+    while (unanswered_ > unansweredLimit_) {
+        auto most = std::max_element(
+            Connections.begin(), Connections.end(), [](const auto& a, const auto& b) {
+                return (a ? a->CountedBytes : 0) < (b ? b->CountedBytes : 0);
+            });
+        std::shared_ptr<clsConnection> C = most == Connections.end() ? nullptr : *most;
+        if (!C || C->CountedBytes == 0) {
+            return;
+        }
+        RefuseOversizedHead(*C);
+        ServeNext(*C);
+        SettleBuffer(*C, C->CountedBytes);
     }
 }
 
@@ -283,7 +360,7 @@ void clsHTTP::ServeNext(clsConnection& C, size_t scanned) {
 void clsHTTP::RefuseOversizedHead(clsConnection& C) {
     C.Overflowed = true;
     C.RefusedLine = RefusedFirstLine(C.Buffer);
-    C.Buffer.clear();
+    std::string().swap(C.Buffer); // the bytes go at once
 }
 
 void clsHTTP::AnswerOversizedHead(clsConnection& C) {
@@ -306,7 +383,9 @@ void clsHTTP::SendComplete(clsConnection& C) {
 // is answered.
 void clsHTTP::FinishAnswer(clsConnection& C) {
     C.Answering = false;
+    size_t held = C.Buffer.size();
     ServeNext(C);
+    SettleBuffer(C, held);
 }
 
 // One piece per send completion. The piece after the announced length is never read, and
@@ -353,7 +432,11 @@ void clsHTTP::ProcessRequest(const std::string& request, clsConnection& C) {
     // client does not wait for the log file.
     const std::string& first = text.Lines.front();
     std::string logLine = LogLine(C, IsWellFormed(text) ? first : RefusedFirstLine(first));
-    Answer(C, text);
+    try {
+        Answer(C, text);
+    } catch (const NoDescriptorLeft&) {
+        Abandon(C);
+    }
     WriteLog(logLine);
 }
 
@@ -383,8 +466,7 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
     ParseHeaders(text.Lines, *C.RequestMIME);
     // The client asks to close, or announces a body, which is never read and so must not
     // be taken for the next request.
-    if (LowerAscii(C.RequestMIME->MimeValue("Connection")) == "close" ||
-        AnnouncesBody(text.Lines)) {
+    if (AsksToClose(version, *C.RequestMIME) || AnnouncesBody(text.Lines)) {
         C.ResponseMIME->SetMimeValue("Connection", "Close");
     }
     if (UpperAscii(text.Fields[0]) != "GET") {
@@ -411,7 +493,7 @@ void clsHTTP::AnswerGet(const std::string& version, const std::string& target, c
     bool folderAsked = !C.URL.empty() && C.URL.back() == '/';
     if (folderAsked && !folder::FolderExists(C.URL)) {
         AnswerNotFound(version, C);
-    } else if (folderAsked ? TryIndexFiles(C) : C.Transfer.Open(C.URL)) {
+    } else if (folderAsked ? TryIndexFiles(C) : OpenFile(C, C.URL)) {
         AnswerFile(C);
     } else if (folderAsked && ListingOn()) {
         AnswerListing(C);
@@ -450,7 +532,7 @@ bool clsHTTP::TryIndexFiles(clsConnection& C) {
             continue;
         }
         std::string path = C.URL + name;
-        if (C.Transfer.Open(path)) {
+        if (OpenFile(C, path)) {
             C.URL = path;
             return true;
         }
@@ -479,6 +561,36 @@ void clsHTTP::AnswerFile(clsConnection& C) {
     if (!first.empty()) {
         Count("BytesSend", static_cast<int16_t>(first.size()));
     }
+}
+
+// A file that exists but cannot be opened for want of descriptors is not missing: the
+// longest-silent connection makes room, as for a failed accept, and the open is tried once
+// more. If that fails too, the request gets no answer at all.
+bool clsHTTP::OpenFile(clsConnection& C, const std::string& path) {
+    errno = 0;
+    if (C.Transfer.Open(path)) {
+        return true;
+    }
+    if (!OutOfDescriptors()) {
+        return false;
+    }
+    EvictLongestSilent(&C);
+    errno = 0;
+    if (C.Transfer.Open(path)) {
+        return true;
+    }
+    if (OutOfDescriptors()) {
+        throw NoDescriptorLeft{};
+    }
+    return false;
+}
+
+// The connection ends without an answer and leaves its slot; its socket closes when this
+// event's handling ends. Nothing is counted.
+void clsHTTP::Abandon(clsConnection& C) {
+    C.Answering = false;
+    C.CloseAfterAnswer = true;
+    EmptySlot(C.Index);
 }
 
 void clsHTTP::AnswerListing(clsConnection& C) {

@@ -55,6 +55,10 @@ public:
     // The most connections kept at once; at the bound the longest-silent one makes room.
     // It never exceeds what the descriptor limit allows (found by StartServer).
     void SetConnectionLimit(int32_t limit);
+    // The most request bytes held unanswered across all connections; past it the
+    // connection holding the most is answered 431 and closed.
+    void SetUnansweredLimit(size_t bytes);
+    size_t UnansweredBytes() const { return unanswered_; }
 
     void OnConnectionRequest(int32_t requestID) override;
 
@@ -65,12 +69,15 @@ private:
     void AcceptConnection(int32_t requestID);
     void AcceptFailed();
     static bool IsLive(const std::shared_ptr<clsConnection>& C);
+    bool Holds(const clsConnection& C) const;
     int32_t LiveConnections() const;
     int32_t ReusableSlot() const;
-    void EvictLongestSilent();
+    void EvictLongestSilent(const clsConnection* spared = nullptr);
     void EmptySlot(int32_t index);
 
     void DataArrival(clsConnection& C);
+    void SettleBuffer(clsConnection& C, size_t held);
+    void KeepUnansweredBounded();
     void SendComplete(clsConnection& C);
     // `scanned`: how many bytes at the front of the buffer are known to end no request.
     void ServeNext(clsConnection& C, size_t scanned = 0);
@@ -92,6 +99,8 @@ private:
     bool TryIndexFiles(clsConnection& C);
     void AnswerListing(clsConnection& C);
     void AnswerFile(clsConnection& C);
+    bool OpenFile(clsConnection& C, const std::string& path);
+    void Abandon(clsConnection& C);
     void AnswerNotFound(const std::string& version, clsConnection& C);
     void AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body);
     void AnswerPage(clsConnection& C, const std::string& status, const std::string& body);
@@ -101,6 +110,8 @@ private:
     int32_t limitCap_ = 4096;        // set by SetConnectionLimit
     int32_t descriptorLimit_ = 4096; // what the descriptor limit allows, found at start
     uint64_t activityClock_ = 0;
+    size_t unansweredLimit_ = size_t(32) << 20; // set by SetUnansweredLimit
+    size_t unanswered_ = 0;                     // bytes in the connections' buffers
 };
 
 // The program's one server, created at first use.

@@ -30,6 +30,9 @@ constexpr const char* WrongStateText =
     "Wrong protocol or connection state for the requested transaction or request.";
 constexpr size_t FallbackChunk = 65536;    // when the receive-buffer size could not be read
 constexpr size_t KeptCapacity = 64 * 1024; // larger buffers are released once emptied
+// What a receive buffer may keep beyond its bytes: a large arrival that has been taken must
+// not leave its memory behind on a connection that stays open.
+constexpr size_t WorkingCapacity = 4 * 1024;
 
 // The longest accept queue the system allows. A short one drops connections that arrive
 // together (a page's images, a second browser), and their clients retry only a second later.
@@ -137,6 +140,12 @@ void ReleaseIfLarge(std::string& buffer) {
         std::string().swap(buffer);
     } else {
         buffer.clear();
+    }
+}
+
+void ReturnSpare(std::string& buffer) {
+    if (buffer.capacity() > buffer.size() + WorkingCapacity) {
+        std::string(buffer).swap(buffer); // a copy holds only its bytes
     }
 }
 
@@ -255,7 +264,8 @@ void clsSocket::ReadBufferSizes() {
 }
 
 void clsSocket::DestroySocket() {
-    ReleaseIfLarge(receiveBuffer_);
+    receiveBuffer_.clear();
+    ReturnSpare(receiveBuffer_);
     resolveHandle_ = 0; // a closed socket waits for no name any more
     if (socketHandle_ == -1) {
         return;
@@ -621,6 +631,7 @@ void clsSocket::ReadReceived(Variant& varData, std::optional<int32_t> varType,
         std::string().swap(receiveBuffer_);
     } else if (take) {
         receiveBuffer_.erase(0, count);
+        ReturnSpare(receiveBuffer_);
     }
     bytesReceived_ = Clamp32(receiveBuffer_.size());
 }

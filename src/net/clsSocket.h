@@ -111,6 +111,8 @@ public:
     // Returns the number of bytes received on this connection
     int32_t BytesReceived() const { return bytesReceived_; }
     std::string Name() const { return "Socket"; }
+    // The memory the receive buffer holds, its bytes and its spare room.
+    size_t ReceiveCapacity() const { return receiveBuffer_.capacity(); }
 
     // Entry points for the socket service (modSocketSupport), not for other callers.
     void PostSocketEvent(int32_t event, int32_t error);

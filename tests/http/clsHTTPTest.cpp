@@ -120,7 +120,7 @@ TEST_F(Serving, ContentTypesAndEscapedTargets) {
     EXPECT_EQ(Fetch(Get("/sub/a%20b.HTML")), FileHead(3, "text/html") + "<p>");
     EXPECT_EQ(Fetch(Get("/x.txt?cache=1")), FileHead(1, "text/plain") + "t");
     EXPECT_EQ(Fetch("get /x.txt HTTP/1.0\r\n\r\n"),
-              FileHead(1, "text/plain", "Keep-Alive", "HTTP/1.0") + "t");
+              FileHead(1, "text/plain", "Close", "HTTP/1.0") + "t");
     EXPECT_EQ(gSettings.VariableValue(Variant("IndexPath")).ToText(), root);
 }
 
