@@ -21,6 +21,8 @@ namespace {
 
 constexpr uint32_t FirstMessageId = 0xC000;
 constexpr int PollBatch = 64;
+// While messages keep coming, the sockets are polled after this many passes.
+constexpr int PollEvery = 8;
 
 // The pending error of a socket (reading it clears it).
 int PendingError(int fd) {
@@ -355,6 +357,11 @@ void MessageLoop::Deliver(const Message& m) {
     }
 }
 
+bool MessageLoop::HasQueued() {
+    std::lock_guard lock(queueLock_);
+    return !queue_.empty();
+}
+
 void MessageLoop::RunOnePass() {
     uint64_t end;
     {
@@ -367,8 +374,18 @@ void MessageLoop::RunOnePass() {
         Deliver(m);
         idle = false;
     }
-    PollSockets(0);
+    if (++passesSincePoll_ >= PollEvery || !HasQueued()) {
+        passesSincePoll_ = 0;
+        PollSockets(0);
+    }
     SettleWakeup(idle);
+}
+
+void MessageLoop::RunFor(std::chrono::nanoseconds budget) {
+    auto end = std::chrono::steady_clock::now() + budget;
+    do {
+        RunOnePass();
+    } while (HasQueued() && std::chrono::steady_clock::now() < end);
 }
 
 void MessageLoop::Wait(int timeoutMs) {

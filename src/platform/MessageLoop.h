@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -99,7 +100,13 @@ public:
     // RunOnePass.
     int Descriptor() const { return epollFd_; }
     // Handles the messages queued when it began, then polls the sockets without waiting.
+    // While messages keep coming (a transfer paced by its own completions), the sockets
+    // are polled only every few passes: readiness waits a few short passes at most.
     void RunOnePass();
+    // Runs passes while anything is pending, until `budget` has passed (at least one
+    // pass): for a notifier of another main loop, whose own events get their turn between
+    // two calls, while the work ready meanwhile does not wait for a turn of that loop.
+    void RunFor(std::chrono::nanoseconds budget);
     // Waits until something is pending or `timeoutMs` passed (-1: no limit).
     void Wait(int timeoutMs);
     // Runs passes until Quit (any thread).
@@ -136,6 +143,7 @@ private:
 
     void Push(Message m);
     bool PopBefore(uint64_t end, Message& m);
+    bool HasQueued();
     void Deliver(const Message& m);
     void PollSockets(int timeoutMs);
     void Translate(int fd, Watch& w, uint32_t ready);
@@ -155,6 +163,7 @@ private:
     std::deque<Message> queue_;
     uint64_t nextSequence_ = 0;
     bool woken_ = false;
+    int passesSincePoll_ = 0;
 
     std::vector<Watch> watches_; // by descriptor number
     std::vector<std::pair<int, std::shared_ptr<std::function<void()>>>> descriptorHandlers_;

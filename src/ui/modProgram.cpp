@@ -16,6 +16,7 @@
 #include <QSocketNotifier>
 #include <QWindow>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -162,11 +163,14 @@ std::string MissingDisplayText() {
            "WAYLAND_DISPLAY is set).";
 }
 
+// Each turn of the toolkit's loop takes what the program's loop has ready for about a
+// millisecond: a file's pieces keep their pace, and the window's own events wait at most
+// that long for their turn.
 void DriveProgramLoop(QObject* owner) {
     auto* notifier = new QSocketNotifier(ProgramLoop().Descriptor(), QSocketNotifier::Read, owner);
     QObject::connect(notifier, &QSocketNotifier::activated, [] {
         try {
-            ProgramLoop().RunOnePass();
+            ProgramLoop().RunFor(std::chrono::milliseconds(1));
         } catch (const std::exception& failure) {
             std::fprintf(stderr, "Quenloft: %s\n", failure.what());
         }

@@ -134,6 +134,62 @@ TEST_F(MessageLoopTest, PostedMessagesRunInOrderAndLaterPostsWaitForTheNextPass)
     EXPECT_EQ(notes[2].First, 3u);
 }
 
+// A pass run for a budget (as another main loop drives this one) takes what becomes
+// ready during it: messages posted meanwhile, and socket readiness even while messages
+// keep coming. Budgets here are either zero or far beyond the test's own watchdogs.
+TEST_F(MessageLoopTest, APassForABudgetHandlesWhatIsPostedDuringIt) {
+    constexpr uintptr_t Chain = 100;
+    onNote = [&](const Note& n) {
+        if (n.Msg == 7 && n.First < Chain) {
+            loop.Post(target, 7, n.First + 1, 0);
+        }
+    };
+    loop.Post(target, 7, 1, 0);
+    loop.RunFor(std::chrono::hours(1));
+    ASSERT_EQ(notes.size(), Chain) << "returns once nothing is pending, the chain handled";
+    EXPECT_EQ(notes.back().First, Chain);
+
+    notes.clear();
+    loop.Post(target, 7, 1, 0);
+    loop.RunFor(std::chrono::nanoseconds(0));
+    EXPECT_EQ(notes.size(), 1u) << "a spent budget still runs one pass, and only one";
+    loop.RunFor(std::chrono::hours(1));
+}
+
+TEST_F(MessageLoopTest, ReadinessIsReportedWhileMessagesKeepComing) {
+    Pair pair;
+    ASSERT_EQ(loop.AsyncSelect(pair.Near, target, socketMsg, 59), 0);
+    loop.WatchStream(pair.Near);
+    ASSERT_EQ(send(pair.Far, "x", 1, 0), 1);
+    constexpr uintptr_t Limit = 1000;
+    uintptr_t posted = 0;
+    onNote = [&](const Note& n) {
+        char c;
+        if (n.Event == SocketReadable && n.Msg == socketMsg) {
+            recv(pair.Near, &c, 1, MSG_DONTWAIT);
+        } else if (Count(SocketReadable) == 0 && posted < Limit) {
+            loop.Post(target, 7, ++posted, 0);
+        }
+    };
+    loop.Post(target, 7, 0, 0);
+    loop.RunFor(std::chrono::hours(1));
+    EXPECT_EQ(Count(SocketReadable), 1);
+    EXPECT_LT(posted, 20u) << "the sockets wait a few passes at most";
+}
+
+TEST_F(MessageLoopTest, APassForABudgetEndsWhileMessagesKeepComing) {
+    constexpr uintptr_t Safety = 50'000'000;
+    onNote = [&](const Note& n) {
+        if (n.First < Safety) {
+            loop.Post(target, 7, n.First + 1, 0);
+        }
+    };
+    loop.Post(target, 7, 1, 0);
+    loop.RunFor(std::chrono::milliseconds(1));
+    ASSERT_FALSE(notes.empty());
+    EXPECT_LT(notes.back().First, Safety) << "the budget ended the call, not the chain";
+}
+
 TEST_F(MessageLoopTest, PostFromAnotherThreadWakesTheDescriptorAndQuitEndsRun) {
     std::thread poster([&] {
         loop.Post(target, 5, 42, 0);
