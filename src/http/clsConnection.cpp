@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,13 +14,14 @@ namespace quenloft {
 
 bool FileTransfer::Open(const std::string& path) {
     Close();
-    // The existence test first, so that a device or pipe is never even opened; then the
-    // opened file is judged again, as it may have been swapped meanwhile. O_NONBLOCK: a
-    // pipe swapped in can never block the loop.
-    if (!files::FileExists(path)) {
+    // Opening is the existence test, and the opened file is judged: one call for its
+    // length and kind. O_NONBLOCK: a pipe can never block the loop; it is not a regular
+    // file and is closed at once.
+    std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
+    if (name.empty() || files::IsHiddenName(name)) {
         return false;
     }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return false;
     }

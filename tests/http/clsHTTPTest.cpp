@@ -11,6 +11,7 @@
 #include <memory>
 #include <regex>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quenloft;
@@ -214,6 +215,19 @@ TEST_F(Serving, TargetsOutsideTheServedFolderAreRefused) {
     Setting("IndexPath", Variant(""));
     Write("index.html", "i");
     EXPECT_EQ(Fetch(Get("/www/index.html")), NotFound); // no folder set: nothing served
+}
+
+// Opening is the existence test: what opens but is no regular file is not found, and a
+// pipe with no writer neither blocks the loop nor is served.
+TEST_F(Serving, OnlyRegularFilesAreServed) {
+    std::string pipe = root + "/pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    dir.MakeFolder("www/sub.txt");
+    Write("sub/.hidden.txt", "h");
+    for (const char* target : {"/pipe", "/sub.txt", "/sub/.hidden.txt", "/missing.txt"}) {
+        EXPECT_EQ(Fetch(Get(target)), NotFound) << target;
+    }
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 4);
 }
 
 TEST_F(Serving, CloseIsHonouredAndKeepAliveKeepsTheConnection) {
