@@ -57,6 +57,15 @@ std::string FileTransfer::NextPiece(int64_t limit) {
     return piece;
 }
 
+int64_t FileTransfer::SendPiece(clsSocket& socket, int64_t limit) {
+    if (sent_ >= length_) {
+        return 0;
+    }
+    int64_t size = socket.SendFileData(descriptor_, sent_, std::min(limit, length_ - sent_));
+    sent_ += size;
+    return size;
+}
+
 // Holding a counted reference keeps this object alive when the server empties its slot
 // while the event is being handled. A connection no longer in its slot has nothing to say.
 void clsConnection::Forward(const char* eventType, std::vector<Variant> paramenters) {

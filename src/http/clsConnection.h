@@ -35,6 +35,9 @@ public:
     // Reads the next piece of at most `limit` bytes; empty once the whole length has been
     // read, or when the file ended early or failed (then Sent() < Length()).
     std::string NextPiece(int64_t limit);
+    // Sends the next piece of at most `limit` bytes through `socket` straight from the
+    // file; its size, 0 once the whole length has gone or when the file ended early.
+    int64_t SendPiece(clsSocket& socket, int64_t limit);
 
 private:
     int descriptor_ = -1;

@@ -393,8 +393,8 @@ void clsHTTP::FinishAnswer(clsConnection& C) {
 // will not come, nor reads file bytes as the next answer.
 void clsHTTP::SendNextPiece(clsConnection& C) {
     FileTransfer& file = C.Transfer;
-    std::string piece = file.NextPiece(PieceSize);
-    if (piece.empty()) {
+    int64_t size = file.SendPiece(*C.Socket, PieceSize);
+    if (size == 0) {
         if (file.Sent() < file.Length()) {
             C.CloseAfterAnswer = true; // ended early
         }
@@ -402,10 +402,8 @@ void clsHTTP::SendNextPiece(clsConnection& C) {
         FinishAnswer(C);
         return;
     }
-    auto size = static_cast<int16_t>(piece.size());
     C.FileIndex = file.Sent() + 1;
-    C.Socket->SendData(Variant::Bytes(std::move(piece)));
-    Count("BytesSend", size);
+    Count("BytesSend", static_cast<int16_t>(size));
     if (file.Sent() >= file.Length()) {
         SetCork(C, false); // the last piece leaves at once
     }

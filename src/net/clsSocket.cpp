@@ -7,12 +7,14 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string_view>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -527,9 +529,15 @@ void clsSocket::SendFrom(std::string_view data) {
         }
         throw SocketError(code, "clsSocket.SendData");
     }
+    Sent(n);
+}
+
+// After a send took `n` bytes: the rest goes when there is room, or the completion is
+// posted; the progress is told at once.
+void clsSocket::Sent(ssize_t n) {
     if (SendLeft() > 0) {
         if (protocol_ == ProtocolTCP) {
-            ProgramLoop().WatchWritable(socketHandle_); // the rest goes when there is room
+            ProgramLoop().WatchWritable(socketHandle_);
         }
     } else {
         ProgramLoop().Post(SocketWindow(), WinsockMessage(), static_cast<uintptr_t>(socketHandle_),
@@ -538,6 +546,58 @@ void clsSocket::SendFrom(std::string_view data) {
     if (SocketEvents* owner = Owner()) {
         owner->OnSendProgress(Clamp32(static_cast<size_t>(n)), Clamp32(SendLeft()));
     }
+}
+
+int64_t clsSocket::SendFileData(int fd, int64_t offset, int64_t count) {
+    std::shared_ptr<clsSocket> keep = weak_from_this().lock(); // as in SendData
+    try {
+        return DoSendFileData(fd, offset, count);
+    } catch (const Error& e) {
+        if (e.Number() == ErrNotSocket) {
+            throw Error(ErrWrongState, WrongStateText, "clsSocket.SendData");
+        }
+        throw e.WithSource("clsSocket.SendData");
+    }
+}
+
+// One call per block: the file's bytes go from the page cache to the socket without a
+// copy through the program. A peer that has gone is an error here, not a signal that
+// would end the program (sendfile has no MSG_NOSIGNAL).
+int64_t clsSocket::DoSendFileData(int fd, int64_t offset, int64_t count) {
+    if (protocol_ != ProtocolTCP || socketHandle_ == -1) {
+        throw Error(ErrWrongState, WrongStateText, "clsSocket.SendData");
+    }
+    static const bool brokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)brokenPipeIgnored;
+    sendBuffer_.clear();
+    sendOffset_ = 0;
+    off_t at = offset;
+    ssize_t n = count > 0 ? ::sendfile(socketHandle_, fd, &at, static_cast<size_t>(count)) : 0;
+    int err = n < 0 ? errno : 0;
+    if (n < 0 && err != EAGAIN && err != EINVAL && err != ENOSYS) {
+        throw SocketError(SocketErrorCode(err), "clsSocket.SendData");
+    }
+    int64_t taken = n > 0 ? n : 0;
+    if (taken < count) {
+        // The rest of the block waits in the send buffer; a file that cannot be sent
+        // this way (EINVAL) is read whole.
+        sendBuffer_.resize(static_cast<size_t>(count - taken));
+        ssize_t got = ::pread(fd, sendBuffer_.data(), sendBuffer_.size(), offset + taken);
+        sendBuffer_.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    }
+    int64_t block = taken + static_cast<int64_t>(sendBuffer_.size());
+    if (block == 0) {
+        return 0; // the end of the file
+    }
+    sendPending_ = true;
+    if (n >= 0) {
+        Sent(n);
+    } else if (err == EAGAIN) {
+        ProgramLoop().WatchWritable(socketHandle_);
+    } else {
+        SendBuffered(); // the block was read whole: it goes as any other
+    }
+    return block;
 }
 
 // What is left of `data` after the kernel took `taken` bytes becomes the send buffer's rest.

@@ -69,6 +69,11 @@ public:
 
     // Send data to remote computer
     void SendData(const Variant& varData);
+    // Sends `count` bytes of the open file `fd` from `offset` as one block, with the events
+    // of SendData: the kernel copies them from the file; what the socket does not take at
+    // once is read into the send buffer. Returns the size of the block: fewer bytes when
+    // the file ends early, 0 (nothing sent, no events) at its end. TCP only.
+    int64_t SendFileData(int fd, int64_t offset, int64_t count);
     // Look at incoming data without removing it from the buffer
     void PeekData(Variant& varData, std::optional<int32_t> varType = std::nullopt,
                   std::optional<int32_t> maxLen = std::nullopt);
@@ -128,6 +133,8 @@ private:
                       std::optional<int32_t> maxLen, bool take);
     void DestroySocket();
     void SendBuffered();
+    int64_t DoSendFileData(int fd, int64_t offset, int64_t count);
+    void Sent(ssize_t n);
     void SendFrom(std::string_view data);
     void KeepUnsent(std::string_view data, size_t taken);
 

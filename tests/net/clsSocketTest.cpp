@@ -5,6 +5,7 @@
 #include "net/modSocketSupport.h"
 #include "platform/MessageLoop.h"
 #include "support/LoopRunner.h"
+#include "support/TempFolder.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -305,6 +306,54 @@ TEST_F(SocketTest, ALargeSendToASlowReaderArrivesWholeAndInOrder) {
     EXPECT_GT(peerEvents.Count("Progress"), 1) << "the send went out in several parts";
     EXPECT_EQ(peerEvents.Log.back(), "Complete");
     EXPECT_EQ(peerEvents.Count("Complete"), 1);
+}
+
+// Blocks straight from a file: the same events as SendData, exact bytes from the offset
+// asked for, a slow reader still gets the rest, and the end of the file sends nothing.
+TEST_F(SocketTest, BlocksOfAFileGoOutLikeSentData) {
+    StartServer();
+    int peer = RawClient();
+    fcntl(peer, F_SETFL, O_NONBLOCK);
+    testing::TempFolder dir;
+    std::string content(8 << 20, '\0');
+    for (size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>((i * 131) ^ (i >> 12));
+    }
+    int file = open(dir.Write("f.bin", content).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    clsSocket& s = *accepted[0];
+
+    EXPECT_EQ(s.SendFileData(file, 5, 3), 3);
+    EXPECT_EQ(peerEvents.Log, std::vector<std::string>{"Progress 3 0"});
+    ASSERT_TRUE(RunUntil([&] { return peerEvents.Has("Complete"); }));
+    EXPECT_EQ(ReadExactly(peer, 3), content.substr(5, 3));
+
+    // Far more than the socket takes at once: the rest waits in the send buffer.
+    int64_t from = 1000, rest = static_cast<int64_t>(content.size()) - from;
+    EXPECT_EQ(s.SendFileData(file, from, rest + 10), rest) << "the file ends early";
+    std::string got;
+    std::vector<char> piece(64 * 1024);
+    ASSERT_TRUE(RunUntil(
+        [&] {
+            ssize_t n = recv(peer, piece.data(), piece.size(), 0);
+            if (n > 0) {
+                got.append(piece.data(), static_cast<size_t>(n));
+            }
+            return got.size() >= static_cast<size_t>(rest) && peerEvents.Count("Complete") == 2;
+        },
+        60000));
+    EXPECT_TRUE(got == content.substr(static_cast<size_t>(from))) << "bytes lost or reordered";
+    EXPECT_EQ(peerEvents.Log.back(), "Complete");
+
+    size_t events = peerEvents.Log.size();
+    EXPECT_EQ(s.SendFileData(file, static_cast<int64_t>(content.size()), 1024), 0);
+    RunPasses();
+    EXPECT_EQ(peerEvents.Log.size(), events) << "the end of the file sends nothing";
+    close(file);
+
+    Error e = Failure([&] { clsSocket().SendFileData(0, 0, 1); });
+    EXPECT_EQ(e.Number(), 40006);
+    EXPECT_EQ(e.Source(), "clsSocket.SendData");
 }
 
 TEST_F(SocketTest, GetDataAndPeekDataTakeTextNumbersAndParts) {
