@@ -4,11 +4,14 @@
 #include "base/AsciiCase.h"
 #include "base/OleDate.h"
 #include "platform/Files.h"
+#include "platform/MessageLoop.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <mutex>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -48,8 +51,8 @@ void SortByName(std::vector<Item>& items) {
         keys.emplace_back(LowerAscii(items[i].Entry.Name), i);
     }
     std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first
-                                  : items[a.second].Entry.Name < items[b.second].Entry.Name;
+        int order = a.first.compare(b.first);
+        return order != 0 ? order < 0 : items[a.second].Entry.Name < items[b.second].Entry.Name;
     });
     std::vector<Item> sorted;
     sorted.reserve(items.size());
@@ -165,10 +168,14 @@ bool NotifiesEveryChange(const std::string& path) {
 
 // The entries of recently listed folders, kept while the kernel reports no change to the
 // folder (inotify), so that listing a large folder again does not examine every entry.
-// The entries to recheck are examined again every time. Only the loop's thread lists
-// folders; the lock keeps any other caller safe.
+// The entries to recheck are examined again every time. A listing nobody has asked for
+// during the keep time is forgotten, and its memory given back, by a timer of the
+// program's loop. Only the loop's thread lists folders; the lock keeps any other caller
+// safe.
 class ListingCache {
 public:
+    using Clock = std::chrono::steady_clock;
+
     static ListingCache& Instance() {
         static ListingCache cache;
         return cache;
@@ -180,6 +187,7 @@ public:
         DrainNotifications();
         if (auto found = folders_.find(watch);
             watch >= 0 && found != folders_.end() && found->second.Current) {
+            found->second.Used = Clock::now();
             return Listed(path, found->second.Items);
         }
         std::vector<Item> items;
@@ -192,17 +200,31 @@ public:
             throw;
         }
         if (watch >= 0) {
-            folders_[watch] = Folder{items, true, ++clock_};
+            folders_[watch] = Folder{items, true, Clock::now()};
             Bound();
+            ExpireLater(Clock::now() + keepFor_);
         }
         return Listed(path, items);
+    }
+
+    void KeepFor(std::chrono::milliseconds time) {
+        std::lock_guard lock(lock_);
+        keepFor_ = time;
+        if (!folders_.empty()) {
+            ExpireLater(LeastRecentlyUsed()->second.Used + keepFor_);
+        }
+    }
+
+    size_t Kept() {
+        std::lock_guard lock(lock_);
+        return folders_.size();
     }
 
 private:
     struct Folder {
         std::vector<Item> Items;
         bool Current = false;
-        uint64_t Used = 0;
+        Clock::time_point Used;
     };
     static constexpr size_t MostFolders = 32;
     static constexpr uint32_t Changes = IN_ATTRIB | IN_CREATE | IN_DELETE | IN_DELETE_SELF |
@@ -259,21 +281,69 @@ private:
         }
     }
 
-    // Keeps at most MostFolders watches: the least recently stored goes.
+    std::unordered_map<int, Folder>::iterator LeastRecentlyUsed() {
+        return std::min_element(folders_.begin(), folders_.end(), [](const auto& a, const auto& b) {
+            return a.second.Used < b.second.Used;
+        });
+    }
+
+    // Keeps at most MostFolders watches: the least recently used goes.
     void Bound() {
         while (folders_.size() > MostFolders) {
-            auto oldest = std::min_element(
-                folders_.begin(), folders_.end(),
-                [](const auto& a, const auto& b) { return a.second.Used < b.second.Used; });
-            ::inotify_rm_watch(notify_, oldest->first);
-            folders_.erase(oldest);
+            Drop(LeastRecentlyUsed());
+        }
+    }
+
+    void Drop(std::unordered_map<int, Folder>::iterator folder) {
+        ::inotify_rm_watch(notify_, folder->first);
+        folders_.erase(folder);
+    }
+
+    // A timer for `due` unless one is set for no later: when it fires, the listings not
+    // asked for during the keep time are forgotten, and it is set for the next to expire.
+    void ExpireLater(Clock::time_point due) {
+        auto now = Clock::now();
+        if (expiryDue_ > now && expiryDue_ <= due) {
+            return;
+        }
+        MessageLoop& loop = ProgramLoop();
+        if (expiryWindow_ == 0) {
+            expiryWindow_ = loop.CreateWindow([this](Window, uint32_t, uintptr_t, intptr_t) {
+                Expire();
+                return intptr_t{0};
+            });
+        }
+        expiryDue_ = due;
+        loop.PostAfter(std::chrono::ceil<std::chrono::milliseconds>(due - now), expiryWindow_, 0, 0,
+                       0);
+    }
+
+    void Expire() {
+        std::lock_guard lock(lock_);
+        auto now = Clock::now();
+        bool dropped = false;
+        for (auto it = folders_.begin(); it != folders_.end();) {
+            auto next = std::next(it);
+            if (now - it->second.Used >= keepFor_) {
+                Drop(it);
+                dropped = true;
+            }
+            it = next;
+        }
+        if (dropped) {
+            ::malloc_trim(0); // a large listing's memory goes back to the system
+        }
+        if (!folders_.empty()) {
+            ExpireLater(LeastRecentlyUsed()->second.Used + keepFor_);
         }
     }
 
     std::mutex lock_;
     int notify_ = -1;
     std::unordered_map<int, Folder> folders_;
-    uint64_t clock_ = 0;
+    std::chrono::milliseconds keepFor_ = std::chrono::seconds(10);
+    Window expiryWindow_ = 0;
+    Clock::time_point expiryDue_; // of the timer set last; in the past once it fired
 };
 
 } // namespace
@@ -289,6 +359,14 @@ std::vector<FolderEntry> ListFolder(const std::string& path, bool includeHidden)
         std::erase_if(entries, [](const FolderEntry& e) { return e.IsHidden; });
     }
     return entries;
+}
+
+void KeepListingsFor(std::chrono::milliseconds time) {
+    ListingCache::Instance().KeepFor(time);
+}
+
+size_t KeptListings() {
+    return ListingCache::Instance().Kept();
 }
 
 double LastModified(const std::string& path) {

@@ -2,6 +2,8 @@
 // date and length of one path. Links are followed and what they lead to is judged.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +26,13 @@ bool FolderExists(const std::string& path);
 // folder) and entries that cannot be examined are left out. A folder that cannot be
 // read fails with an Error whose source is "ListFolder".
 std::vector<FolderEntry> ListFolder(const std::string& path, bool includeHidden);
+
+// A folder's listing is kept (while the folder does not change) for this long after it
+// was last asked for, so that asking again soon does not examine every entry; then its
+// memory is given back. Ten seconds unless set. The timer runs in the program's loop.
+void KeepListingsFor(std::chrono::milliseconds time);
+// How many folders' listings are kept now.
+size_t KeptListings();
 
 // The last modification of `path` as a local date and time; fails with an Error.
 double LastModified(const std::string& path);

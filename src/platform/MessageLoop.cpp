@@ -11,6 +11,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -251,13 +252,20 @@ struct MessageLoop::Resolver {
 MessageLoop::MessageLoop() {
     epollFd_ = epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     epoll_event wake{};
     wake.events = EPOLLIN;
     wake.data.fd = wakeFd_;
-    if (epollFd_ < 0 || wakeFd_ < 0 || epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0) {
+    epoll_event timer{};
+    timer.events = EPOLLIN;
+    timer.data.fd = timerFd_;
+    if (epollFd_ < 0 || wakeFd_ < 0 || timerFd_ < 0 ||
+        epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0 ||
+        epoll_ctl(epollFd_, EPOLL_CTL_ADD, timerFd_, &timer) != 0) {
         int err = errno;
         CloseIfOpen(epollFd_);
         CloseIfOpen(wakeFd_);
+        CloseIfOpen(timerFd_);
         throw std::system_error(err, std::generic_category(), "MessageLoop");
     }
     resolver_ = std::make_shared<Resolver>();
@@ -272,6 +280,7 @@ MessageLoop::~MessageLoop() {
     resolver_->Wake.notify_all();
     close(epollFd_);
     close(wakeFd_);
+    close(timerFd_);
 }
 
 uint32_t MessageLoop::RegisterMessage(std::string_view name) {
@@ -316,6 +325,36 @@ void MessageLoop::Push(Message m) {
         uint64_t one = 1;
         [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
     }
+}
+
+void MessageLoop::PostAfter(std::chrono::milliseconds delay, Window w, uint32_t msg,
+                            uintptr_t first, intptr_t second) {
+    timers_.emplace(std::chrono::steady_clock::now() + delay, Message{w, msg, first, second, 0, 0});
+    ArmTimer();
+}
+
+// The timer descriptor becomes readable when the earliest timer is due.
+void MessageLoop::ArmTimer() {
+    itimerspec when{};
+    if (!timers_.empty()) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            timers_.begin()->first - std::chrono::steady_clock::now());
+        auto ns = std::max<int64_t>(left.count(), 1); // 0 would disarm it
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    }
+    timerfd_settime(timerFd_, 0, &when, nullptr);
+}
+
+void MessageLoop::PostDueTimers() {
+    uint64_t expirations;
+    [[maybe_unused]] ssize_t n = read(timerFd_, &expirations, sizeof expirations);
+    auto now = std::chrono::steady_clock::now();
+    while (!timers_.empty() && timers_.begin()->first <= now) {
+        Push(timers_.begin()->second);
+        timers_.erase(timers_.begin());
+    }
+    ArmTimer();
 }
 
 bool MessageLoop::PopBefore(uint64_t end, Message& m) {
@@ -568,6 +607,10 @@ void MessageLoop::PollSockets(int timeoutMs) {
     for (int i = 0; i < n; ++i) {
         int fd = ready[i].data.fd;
         if (fd == wakeFd_ || CallDescriptorHandler(fd)) {
+            continue;
+        }
+        if (fd == timerFd_) {
+            PostDueTimers();
             continue;
         }
         if (Watch* w = Find(fd)) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +73,11 @@ public:
 
     // Queues a message; any thread may post. Messages are handled in posting order.
     void Post(Window w, uint32_t msg, uintptr_t first, intptr_t second);
+
+    // Queues (w, msg, first, second) once `delay` has passed: a timer, for the loop's own
+    // thread only. It arrives like any posted message, after those posted before it is due.
+    void PostAfter(std::chrono::milliseconds delay, Window w, uint32_t msg, uintptr_t first,
+                   intptr_t second);
 
     // Socket notifications for fd to (w, msg) for the event bits `events`; events 0 cancels
     // them and removes every message still queued for this socket (to w with msg and fd).
@@ -155,9 +161,13 @@ private:
     Watch* Find(int fd);
     void SettleWakeup(bool idlePass);
     bool CallDescriptorHandler(int fd);
+    void PostDueTimers();
+    void ArmTimer();
 
     int epollFd_ = -1;
     int wakeFd_ = -1;
+    int timerFd_ = -1;
+    std::multimap<std::chrono::steady_clock::time_point, Message> timers_; // by when due
 
     std::mutex queueLock_; // guards the queue, the sequence and the wake flag
     std::deque<Message> queue_;

@@ -4,9 +4,11 @@
 #include "base/Error.h"
 #include "base/OleDate.h"
 #include "http/modRequest.h"
+#include "support/LoopRunner.h"
 #include "support/TempFolder.h"
 
 #include <array>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <map>
 #include <unistd.h>
@@ -81,6 +83,22 @@ TEST(Folder, ListingAgainSeesChangesMadeElsewhere) {
     elsewhere.Write("later", "12");
     EXPECT_EQ(Lengths(dir.Path(), true),
               (std::map<std::string, int64_t>{{"hard", 3}, {"soon", 2}}));
+}
+
+// A kept listing lives while it is asked for; then the program's loop forgets it.
+TEST(Folder, AListingNotAskedForIsForgotten) {
+    TempFolder dir;
+    dir.Write("a.txt", "1");
+    folder::KeepListingsFor(std::chrono::milliseconds(0));
+    EXPECT_EQ(Lengths(dir.Path(), false), (std::map<std::string, int64_t>{{"a.txt", 1}}));
+    EXPECT_GE(folder::KeptListings(), 1u);
+    EXPECT_TRUE(quenloft::testing::RunUntil([] { return folder::KeptListings() == 0; }));
+
+    folder::KeepListingsFor(std::chrono::hours(1));
+    EXPECT_EQ(Lengths(dir.Path(), false), (std::map<std::string, int64_t>{{"a.txt", 1}}));
+    quenloft::testing::RunPasses();
+    EXPECT_EQ(folder::KeptListings(), 1u);
+    folder::KeepListingsFor(std::chrono::seconds(10));
 }
 
 TEST(ListingPage, ColumnsWidthsEscapingAndParentLink) {

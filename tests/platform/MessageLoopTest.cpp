@@ -190,6 +190,17 @@ TEST_F(MessageLoopTest, APassForABudgetEndsWhileMessagesKeepComing) {
     EXPECT_LT(notes.back().First, Safety) << "the budget ended the call, not the chain";
 }
 
+TEST_F(MessageLoopTest, TimedMessagesArriveWhenDueAndNotBefore) {
+    loop.PostAfter(std::chrono::hours(1), target, 7, 1, 0);
+    loop.PostAfter(std::chrono::milliseconds(0), target, 7, 2, 0);
+    loop.PostAfter(std::chrono::milliseconds(1), target, 7, 3, 0);
+    ASSERT_TRUE(RunUntil(loop, [&] { return notes.size() == 2; }));
+    RunPasses(loop);
+    ASSERT_EQ(notes.size(), 2u) << "the one due in an hour waits";
+    EXPECT_EQ(notes[0].First, 2u);
+    EXPECT_EQ(notes[1].First, 3u);
+}
+
 TEST_F(MessageLoopTest, PostFromAnotherThreadWakesTheDescriptorAndQuitEndsRun) {
     std::thread poster([&] {
         loop.Post(target, 5, 42, 0);
