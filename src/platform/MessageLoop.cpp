@@ -22,8 +22,8 @@ namespace {
 
 constexpr uint32_t FirstMessageId = 0xC000;
 constexpr int PollBatch = 64;
-// While messages keep coming, the sockets are polled after this many passes.
-constexpr int PollEvery = 8;
+// While messages keep coming, the sockets are polled once this many have been handled.
+constexpr int PollEvery = 32;
 
 // The pending error of a socket (reading it clears it).
 int PendingError(int fd) {
@@ -412,9 +412,10 @@ void MessageLoop::RunOnePass() {
     while (PopBefore(end, m)) {
         Deliver(m);
         idle = false;
+        ++deliveredSincePoll_;
     }
-    if (++passesSincePoll_ >= PollEvery || !HasQueued()) {
-        passesSincePoll_ = 0;
+    if (deliveredSincePoll_ >= PollEvery || !HasQueued()) {
+        deliveredSincePoll_ = 0;
         PollSockets(0);
     }
     SettleWakeup(idle);

@@ -107,7 +107,8 @@ public:
     int Descriptor() const { return epollFd_; }
     // Handles the messages queued when it began, then polls the sockets without waiting.
     // While messages keep coming (a transfer paced by its own completions), the sockets
-    // are polled only every few passes: readiness waits a few short passes at most.
+    // are polled once a few dozen messages have been handled since the last poll, not
+    // after every pass: readiness waits a few short messages at most.
     void RunOnePass();
     // Runs passes while anything is pending, until `budget` has passed (at least one
     // pass): for a notifier of another main loop, whose own events get their turn between
@@ -173,7 +174,7 @@ private:
     std::deque<Message> queue_;
     uint64_t nextSequence_ = 0;
     bool woken_ = false;
-    int passesSincePoll_ = 0;
+    int deliveredSincePoll_ = 0;
 
     std::vector<Watch> watches_; // by descriptor number
     std::vector<std::pair<int, std::shared_ptr<std::function<void()>>>> descriptorHandlers_;
