@@ -383,6 +383,9 @@ void clsHTTP::SendComplete(clsConnection& C) {
 // is answered.
 void clsHTTP::FinishAnswer(clsConnection& C) {
     C.Answering = false;
+    // Every answer gets fresh lists: an idle connection holds none.
+    C.RequestMIME.reset();
+    C.ResponseMIME.reset();
     size_t held = C.Buffer.size();
     ServeNext(C);
     SettleBuffer(C, held);
