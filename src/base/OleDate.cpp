@@ -9,24 +9,8 @@ namespace {
 
 constexpr std::chrono::sys_days OleEpoch = std::chrono::sys_days{std::chrono::year{1899} / 12 / 30};
 
-} // namespace
-
-double OleDateFromTime(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    using namespace std::chrono;
-    sys_days day{year{local.tm_year + 1900} / month(static_cast<unsigned>(local.tm_mon + 1)) /
-                 static_cast<unsigned>(local.tm_mday)};
-    double days = static_cast<double>((day - OleEpoch).count());
-    double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
-    return days + seconds / 86400.0;
-}
-
-double OleNow() {
-    return OleDateFromTime(std::time(nullptr));
-}
-
-std::string OleDateText(double date) {
+// The date's text in the user's locale.
+std::string DateText(double date) {
     if (!std::isfinite(date) || std::fabs(date) > 2958465.0) { // beyond 9999-12-31
         return {};
     }
@@ -49,6 +33,41 @@ std::string OleDateText(double date) {
     char buf[128];
     size_t n = std::strftime(buf, sizeof buf, format, &tm);
     return std::string(buf, n);
+}
+
+} // namespace
+
+double OleDateFromTime(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    using namespace std::chrono;
+    sys_days day{year{local.tm_year + 1900} / month(static_cast<unsigned>(local.tm_mon + 1)) /
+                 static_cast<unsigned>(local.tm_mday)};
+    double days = static_cast<double>((day - OleEpoch).count());
+    double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
+    return days + seconds / 86400.0;
+}
+
+// Every request asks for the time and its text; within one second both stay the same.
+double OleNow() {
+    thread_local std::time_t lastSecond = -1;
+    thread_local double lastDate = 0;
+    std::time_t now = std::time(nullptr);
+    if (now != lastSecond) {
+        lastDate = OleDateFromTime(now);
+        lastSecond = now;
+    }
+    return lastDate;
+}
+
+std::string OleDateText(double date) {
+    thread_local double lastDate = std::nan("");
+    thread_local std::string lastText;
+    if (date != lastDate) {
+        lastText = DateText(date);
+        lastDate = date;
+    }
+    return lastText;
 }
 
 } // namespace quenloft
