@@ -7,7 +7,12 @@
 namespace quenloft {
 
 std::string clsMIME::ToString() const {
+    size_t size = 0;
+    for (const MimeEntry& entry : mimes_) {
+        size += entry.Name.size() + entry.Value.size() + 4;
+    }
     std::string out;
+    out.reserve(size);
     for (const MimeEntry& entry : mimes_) {
         out.append(entry.Name).append(": ").append(entry.Value).append("\r\n");
     }
@@ -61,6 +66,9 @@ void clsMIME::SetMimeValue(const Variant& index, const std::string& newValue) {
 }
 
 void clsMIME::Add(const std::string& sName, const std::string& sValue) {
+    if (mimes_.empty()) {
+        mimes_.reserve(8); // a response head has five lines, a request head a few
+    }
     mimes_.push_back({sName, sValue});
 }
 
