@@ -256,12 +256,9 @@ MessageLoop::MessageLoop() {
     epoll_event wake{};
     wake.events = EPOLLIN;
     wake.data.fd = wakeFd_;
-    epoll_event timer{};
-    timer.events = EPOLLIN;
-    timer.data.fd = timerFd_;
     if (epollFd_ < 0 || wakeFd_ < 0 || timerFd_ < 0 ||
         epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0 ||
-        epoll_ctl(epollFd_, EPOLL_CTL_ADD, timerFd_, &timer) != 0) {
+        !WatchDescriptor(timerFd_, [this] { PostDueTimers(); })) {
         int err = errno;
         CloseIfOpen(epollFd_);
         CloseIfOpen(wakeFd_);
@@ -608,10 +605,6 @@ void MessageLoop::PollSockets(int timeoutMs) {
     for (int i = 0; i < n; ++i) {
         int fd = ready[i].data.fd;
         if (fd == wakeFd_ || CallDescriptorHandler(fd)) {
-            continue;
-        }
-        if (fd == timerFd_) {
-            PostDueTimers();
             continue;
         }
         if (Watch* w = Find(fd)) {
