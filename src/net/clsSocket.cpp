@@ -567,8 +567,7 @@ int64_t clsSocket::DoSendFileData(int fd, int64_t offset, int64_t count) {
     if (protocol_ != ProtocolTCP || socketHandle_ == -1) {
         throw Error(ErrWrongState, WrongStateText, "clsSocket.SendData");
     }
-    static const bool brokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-    (void)brokenPipeIgnored;
+    [[maybe_unused]] static const bool brokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
     sendBuffer_.clear();
     sendOffset_ = 0;
     off_t at = offset;
