@@ -309,6 +309,14 @@ def wrk(server, target, connections, seconds):
     return requests / elapsed, requests
 
 
+def complete_listing(server, folder, last):
+    """True when the listing page of `folder` names its last entry: a page cut short by a
+    failure would otherwise be measured as a fast one."""
+    out = subprocess.run(["curl", "-s", f"http://127.0.0.1:{server.port}/{folder}/"],
+                         capture_output=True, timeout=60).stdout
+    return last.encode() in out
+
+
 def curl_seconds(server, target):
     out = subprocess.run(
         pinned(CLIENT_CORE, ["curl", "-s", "-o", "/dev/null", "-w", "%{http_code} %{time_total}",
@@ -331,7 +339,9 @@ def small32(server, seconds, **_):
 
 def list1k(server, seconds, **_):
     r = wrk(server, "/list1k/", 8, seconds)
-    return r and {"list1k": r[0]}
+    if not r or not complete_listing(server, "list1k", "entry-01000.txt"):
+        return None
+    return {"list1k": r[0]}
 
 
 def list10k(server, seconds, root, **_):
@@ -341,7 +351,7 @@ def list10k(server, seconds, root, **_):
     time.sleep(0.2)
     first = curl_seconds(server, "/list10k/")
     r = wrk(server, "/list10k/", 1, seconds)
-    if first is None or not r:
+    if first is None or not r or not complete_listing(server, "list10k", "entry-10000.txt"):
         return None
     return {"list10k_first": first * 1000, "list10k": r[0], "list10k_ms": 1000 / r[0]}
 
