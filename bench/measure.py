@@ -25,10 +25,13 @@ BIG = 100 * 1024 * 1024
 MEDIUM = 64 * 1024
 
 QUENLOFT, WINDOW, NGINX, LIGHTTPD, PYTHON = "quenloft", "window", "nginx", "lighttpd", "python"
-SERVERS = [QUENLOFT, WINDOW, NGINX, LIGHTTPD, PYTHON]
+BASE, BASE_WINDOW = "base", "base-window"  # an earlier build, to compare with in the same run
+SERVERS = [QUENLOFT, WINDOW, BASE, BASE_WINDOW, NGINX, LIGHTTPD, PYTHON]
 TITLES = {
     QUENLOFT: "Quenloft (harness)",
     WINDOW: "Quenloft (toolkit loop)",
+    BASE: "baseline (harness)",
+    BASE_WINDOW: "baseline (toolkit loop)",
     NGINX: "nginx (1 worker)",
     LIGHTTPD: "lighttpd",
     PYTHON: "python http.server",
@@ -166,15 +169,15 @@ class Server:
                 p.wait()
 
 
-def start_quenloft(build, work, root):
-    folder = os.path.join(work, "quenloft")
+def start_quenloft(build, work, root, name=QUENLOFT):
+    folder = os.path.join(work, name)
     os.makedirs(folder)
     quenloft_settings(os.path.join(folder, "HTTP-Settings.dat"), root)
     port = free_port()
     serve = os.path.join(build, "bench/serve/quenloft-serve")
     p = subprocess.Popen(pinned(SERVER_CORE, [serve, folder, str(port)]),
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return Server(QUENLOFT, port, p)
+    return Server(name, port, p)
 
 
 def start_display(work):
@@ -201,8 +204,8 @@ def start_display(work):
     return p, ":" + number.decode().strip()
 
 
-def start_window(build, work, root):
-    folder = os.path.join(work, "window")
+def start_window(build, work, root, name=WINDOW):
+    folder = os.path.join(work, name)
     os.makedirs(folder)
     quenloft_settings(os.path.join(folder, "HTTP-Settings.dat"), root)
     port = free_port()
@@ -213,11 +216,11 @@ def start_window(build, work, root):
         env["QT_QPA_PLATFORM"] = "xcb"
     else:
         env["QT_QPA_PLATFORM"] = "offscreen"
-    output = open(os.path.join(work, "window.out"), "w+")
+    output = open(os.path.join(work, name + ".out"), "w+")
     serve = os.path.join(build, "bench/window/quenloft-window-serve")
     p = subprocess.Popen(pinned(SERVER_CORE, [serve, folder, str(port)]), env=env,
                          stdout=output, stderr=subprocess.DEVNULL)
-    server = Server(WINDOW, port, p, [display_process] if display_process else [])
+    server = Server(name, port, p, [display_process] if display_process else [])
     server.output = output
     return server
 
@@ -377,7 +380,7 @@ def big(server, **_):
 
 def responsiveness(server, **_):
     """The toolkit loop's timer lateness while 8 clients download 100 MiB each at once."""
-    if server.name != WINDOW:
+    if server.name not in (WINDOW, BASE_WINDOW):
         return {}
     server.output.seek(0, os.SEEK_END)
     mark = server.output.tell()
@@ -480,12 +483,17 @@ def figure(values):
 
 
 def table(results, notes, rounds):
-    head = ["Work"] + [TITLES[s] for s in SERVERS] + ["Q / nginx", "Q / lighttpd",
-                                                      "toolkit / harness", "target"]
-    lines = ["| " + " | ".join(head) + " |", "|---" + "|---:" * len(SERVERS) + "|---:" * 3 + "|---|"]
+    shown = [s for s in SERVERS if any(server == s for (_, server) in results)]
+    ratios = [("Q / nginx", QUENLOFT, NGINX), ("Q / lighttpd", QUENLOFT, LIGHTTPD),
+              ("toolkit / harness", WINDOW, QUENLOFT)]
+    if BASE in shown:
+        ratios += [("Q / baseline", QUENLOFT, BASE), ("toolkit / baseline", WINDOW, BASE_WINDOW)]
+    head = ["Work"] + [TITLES[s] for s in shown] + [r[0] for r in ratios] + ["target"]
+    lines = ["| " + " | ".join(head) + " |",
+             "|---" + "|---:" * (len(shown) + len(ratios)) + "|---|"]
     for key, title, better, target in ROWS:
         medians, cells = {}, []
-        for s in SERVERS:
+        for s in shown:
             medians[s], text = figure(results.get((key, s), []))
             cells.append(text + notes.get((key, s), ""))
         if not any(cells):
@@ -496,7 +504,7 @@ def table(results, notes, rounds):
                 return ""
             return f"{medians[a] / medians[b]:.2f}"
 
-        cells += [ratio(QUENLOFT, NGINX), ratio(QUENLOFT, LIGHTTPD), ratio(WINDOW, QUENLOFT)]
+        cells += [ratio(a, b) for _, a, b in ratios]
         lines.append(f"| {title} | " + " | ".join(cells) + f" | {target} |")
     return "\n".join(lines) + (f"\n\nMedians of {rounds} rounds (min-max); servers on core "
                                f"{SERVER_CORE}, clients on core {CLIENT_CORE}; ratios of medians.")
@@ -507,6 +515,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--seconds", type=int, default=4)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--baseline", help="an earlier build to measure beside this one")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="quenloft-bench-")
@@ -517,8 +526,11 @@ def main():
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
         resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
         root = prepare(work)
-        servers = [start_quenloft(args.build, work, root), start_window(args.build, work, root),
-                   start_nginx(work, root), start_lighttpd(work, root), start_python(root)]
+        servers = [start_quenloft(args.build, work, root), start_window(args.build, work, root)]
+        if args.baseline:
+            servers += [start_quenloft(args.baseline, work, root, BASE),
+                        start_window(args.baseline, work, root, BASE_WINDOW)]
+        servers += [start_nginx(work, root), start_lighttpd(work, root), start_python(root)]
         live = []
         for s in servers:
             ok = wait_port(s.port) and all(
