@@ -40,26 +40,22 @@ struct FolderStream {
 struct Item {
     FolderEntry Entry;
     bool Recheck = false;
+    std::string Key; // the name without regard to case, while sorting
 };
 
 // People read listings alphabetically: by the name without regard to case, and names
 // equal but for case in a fixed order.
 void SortByName(std::vector<Item>& items) {
-    std::vector<std::pair<std::string, size_t>> keys;
-    keys.reserve(items.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        keys.emplace_back(LowerAscii(items[i].Entry.Name), i);
+    for (Item& item : items) {
+        item.Key = LowerAscii(item.Entry.Name);
     }
-    std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
-        int order = a.first.compare(b.first);
-        return order != 0 ? order < 0 : items[a.second].Entry.Name < items[b.second].Entry.Name;
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+        int order = a.Key.compare(b.Key);
+        return order != 0 ? order < 0 : a.Entry.Name < b.Entry.Name;
     });
-    std::vector<Item> sorted;
-    sorted.reserve(items.size());
-    for (const auto& key : keys) {
-        sorted.push_back(std::move(items[key.second]));
+    for (Item& item : items) {
+        std::string().swap(item.Key);
     }
-    items = std::move(sorted);
 }
 
 // Entries of one folder often share their modification second; the local time of a
@@ -199,12 +195,13 @@ public:
             }
             throw;
         }
-        if (watch >= 0) {
-            folders_[watch] = Folder{items, true, Clock::now()};
-            Bound();
-            ExpireLater(Clock::now() + keepFor_);
+        if (watch < 0) {
+            return Listed(path, items);
         }
-        return Listed(path, items);
+        Folder& kept = folders_[watch] = Folder{std::move(items), true, Clock::now()};
+        Bound(); // the folder just kept is the last to go
+        ExpireLater(Clock::now() + keepFor_);
+        return Listed(path, kept.Items);
     }
 
     void KeepFor(std::chrono::milliseconds time) {
