@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 
 namespace quenloft {
 
@@ -90,24 +91,105 @@ char32_t Utf8Code(std::string_view sequence) {
     return code;
 }
 
-// Every byte that `safeChars` does not flag as "%" and two upper-case hexadecimal digits;
-// a space as "+" when asked (the rule of form fields).
-std::string Escape(std::string_view text, std::span<const bool> safeChars, bool spaceAsPlus) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        auto a = static_cast<unsigned char>(c);
-        if (a == 32 && spaceAsPlus) {
-            out += '+';
-        } else if (a < safeChars.size() && safeChars[a]) {
-            out += c;
+// The bytes of the character at `at`: a valid UTF-8 sequence, else one byte.
+size_t CharacterLength(std::string_view bytes, size_t at) {
+    return static_cast<unsigned char>(bytes[at]) < 0x80 ? 1 : Utf8SequenceLength(bytes.substr(at));
+}
+
+// The character at `at`, which moves past it: a valid UTF-8 sequence is one character, any
+// other byte one character of ISO-8859-1.
+char32_t NextCharacter(std::string_view bytes, size_t& at) {
+    size_t length = CharacterLength(bytes, at);
+    char32_t c = length > 1 ? Utf8Code(bytes.substr(at, length))
+                            : static_cast<char32_t>(static_cast<unsigned char>(bytes[at]));
+    at += length;
+    return c;
+}
+
+size_t CharacterCount(std::string_view bytes) {
+    size_t count = 0;
+    for (size_t at = 0; at < bytes.size(); ++count) {
+        at += CharacterLength(bytes, at);
+    }
+    return count;
+}
+
+// One character as page text in pure ASCII, so that every browser shows it right whatever
+// character set it guesses: "&", quotes and angle brackets become entities, a character
+// outside printable ASCII a numeric character reference ("&#233;").
+void AppendPageCharacter(std::string& out, char32_t c) {
+    switch (c) {
+    case '&':
+        out += "&amp;";
+        break;
+    case '<':
+        out += "&lt;";
+        break;
+    case '>':
+        out += "&gt;";
+        break;
+    case '"':
+        out += "&quot;";
+        break;
+    case '\'':
+        out += "&#39;";
+        break;
+    default:
+        if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
         } else {
-            out += '%';
-            out += Hex[a >> 4];
-            out += Hex[a & 15];
+            char digits[10];
+            char* end = std::to_chars(digits, digits + sizeof digits, uint32_t{c}).ptr;
+            out.append("&#").append(digits, end).append(";");
         }
     }
+}
+
+// The first `most` characters of `bytes` as page text.
+void AppendPageText(std::string& out, std::string_view bytes, size_t most) {
+    for (size_t at = 0, shown = 0; at < bytes.size() && shown < most; ++shown) {
+        AppendPageCharacter(out, NextCharacter(bytes, at));
+    }
+}
+
+// Text whose every byte is one character that a page shows as it is, as most names are.
+bool IsPlainText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return c >= 32 && c < 127 && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+    });
+}
+
+// Appends every byte that `safeChars` does not flag as "%" and two upper-case hexadecimal
+// digits; a space as "+" when asked (the rule of form fields). Runs of flagged bytes are
+// copied in one step.
+void AppendEscaped(std::string& out, std::string_view text, std::span<const bool> safeChars,
+                   bool spaceAsPlus) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    auto safe = [&](unsigned char a) { return a < safeChars.size() && safeChars[a]; };
+    for (size_t at = 0; at < text.size();) {
+        size_t run = at;
+        while (run < text.size() && safe(static_cast<unsigned char>(text[run]))) {
+            ++run;
+        }
+        out.append(text.substr(at, run - at));
+        if (run == text.size()) {
+            return;
+        }
+        auto a = static_cast<unsigned char>(text[run]);
+        if (a == 32 && spaceAsPlus) {
+            out += '+';
+        } else {
+            const char escape[3] = {'%', Hex[a >> 4], Hex[a & 15]};
+            out.append(escape, 3);
+        }
+        at = run + 1;
+    }
+}
+
+std::string Escape(std::string_view text, std::span<const bool> safeChars, bool spaceAsPlus) {
+    std::string out;
+    out.reserve(text.size());
+    AppendEscaped(out, text, safeChars, spaceAsPlus);
     return out;
 }
 
@@ -243,34 +325,45 @@ struct DateTexts {
     }
 };
 
-// The name as the listing shows it: at most 37 characters, a longer one cut to its first
-// 34 and "...". Characters, not bytes, so that a cut never splits one.
-std::u32string ShownName(std::string_view name) {
+// Appends the name as the listing shows it: at most 37 characters, a longer one cut to its
+// first 34 and "...". Characters, not bytes, so that a cut never splits one. Returns how
+// many characters it shows.
+size_t AppendShownName(std::string& page, std::string_view name) {
     constexpr size_t MostShown = 37;
-    std::u32string chars = PageCharacters(name);
-    if (chars.size() > MostShown) {
-        chars.resize(MostShown - 3);
-        chars += U"...";
+    bool plain = IsPlainText(name); // most names: a byte is a character and shows as it is
+    size_t count = plain ? name.size() : CharacterCount(name);
+    size_t kept = count <= MostShown ? count : MostShown - 3;
+    if (plain) {
+        page.append(name.substr(0, kept));
+    } else {
+        AppendPageText(page, name, kept);
     }
-    return chars;
+    if (kept < count) {
+        page.append("...");
+        return MostShown;
+    }
+    return count;
 }
 
 // Appends one row; the caller takes it back out when a step of it fails.
 void AppendEntryRow(std::string& page, const ListingRequest& request,
                     const folder::FolderEntry& entry, std::span<const bool> safeChars,
                     DateTexts& dates) {
-    page.append(6, ' ').append("<a href=").append(EncodePath(entry.Name, safeChars));
+    constexpr size_t NameColumn = 38; // the shown name and the spaces after it
+    page.append(6, ' ').append("<a href=");
+    AppendEscaped(page, entry.Name, safeChars, false);
     if (entry.IsFolder) {
         page += '/';
     }
-    std::u32string shown = ShownName(entry.Name);
-    page.append(">").append(HtmlText(shown)).append("</a> ");
-    page.append(Spaces(38 - static_cast<int64_t>(shown.size())));
+    page += '>';
+    size_t shown = AppendShownName(page, entry.Name);
+    page.append("</a> ").append(NameColumn - shown, ' ');
     if (request.ShowDate) {
         page.append(dates.Of(entry.Modified)).append(3, ' ');
     }
     if (request.ShowSize) {
-        page.append(std::to_string(entry.Length));
+        char digits[24];
+        page.append(digits, std::to_chars(digits, digits + sizeof digits, entry.Length).ptr);
     }
     page.append("\r\n");
 }
@@ -343,51 +436,11 @@ bool AnnouncesBody(const std::vector<std::string>& lines) {
     return false;
 }
 
-std::u32string PageCharacters(std::string_view bytes) {
-    std::u32string chars;
-    chars.reserve(bytes.size());
-    for (size_t at = 0; at < bytes.size();) {
-        size_t length = Utf8SequenceLength(bytes.substr(at));
-        chars += length > 1 ? Utf8Code(bytes.substr(at, length))
-                            : static_cast<char32_t>(static_cast<unsigned char>(bytes[at]));
-        at += length;
-    }
-    return chars;
-}
-
-std::string HtmlText(std::u32string_view chars) {
-    std::string out;
-    out.reserve(chars.size());
-    for (char32_t c : chars) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            if (c >= 32 && c < 127) {
-                out += static_cast<char>(c);
-            } else {
-                out += "&#" + std::to_string(static_cast<uint32_t>(c)) + ";";
-            }
-        }
-    }
-    return out;
-}
-
 std::string HtmlEscape(std::string_view text) {
-    return HtmlText(PageCharacters(text));
+    std::string out;
+    out.reserve(text.size());
+    AppendPageText(out, text, std::string_view::npos);
+    return out;
 }
 
 std::string EncodeURL(std::string_view text, std::span<const bool> safeChars) {

@@ -49,14 +49,11 @@ std::string RefusedFirstLine(std::string_view head);
 // A head whose lines announce a body (Content-Length above 0, or Transfer-Encoding).
 bool AnnouncesBody(const std::vector<std::string>& lines);
 
-// The characters of a file name or target: a valid UTF-8 sequence is one character, any
-// other byte one character of ISO-8859-1.
-std::u32string PageCharacters(std::string_view bytes);
-// Characters as page text in pure ASCII, so that every browser shows them right whatever
-// character set it guesses: "&", quotes and angle brackets become entities, every
+// A file name or target as page text in pure ASCII, so that every browser shows it right
+// whatever character set it guesses. A valid UTF-8 sequence is one character, any other byte
+// one character of ISO-8859-1; "&", quotes and angle brackets become entities, every
 // character outside printable ASCII a numeric character reference ("&#233;").
-std::string HtmlText(std::u32string_view chars);
-std::string HtmlEscape(std::string_view text); // HtmlText of PageCharacters
+std::string HtmlEscape(std::string_view text);
 
 // URL coding over single bytes; `safeChars` flags the bytes URLEncode copies unchanged.
 // EncodeURL and DecodeURL follow the rule of form fields (a space is "+"); in a path "+" is

@@ -1,5 +1,5 @@
 // The socket-free parts of request handling: URL coding, target mapping, framing checks,
-// the content-type table and the media-type database.
+// the listing page's names, the content-type table and the media-type database.
 #include "http/modRequest.h"
 
 #include "platform/MediaTypes.h"
@@ -138,6 +138,37 @@ TEST(Framing, VersionsAndAnnouncedBodies) {
     EXPECT_TRUE(announces("Content-Length: x"));
     EXPECT_TRUE(announces("Transfer-Encoding: chunked"));
     EXPECT_FALSE(AnnouncesBody({"Content-Length: 5", "", ""})); // the request line is no header
+}
+
+// Plain ASCII names and names of other characters follow one rule: at most 37 characters
+// shown, a longer name cut to 34 and "...", an entity or a reference counting as the one
+// character it stands for, and the padding after it counting characters, not bytes.
+TEST(ListingPage, PlainNamesAndOtherNamesAreCutAlike) {
+    std::string e = "\xC3\xA9"; // two bytes, one character
+    struct Row {
+        std::string Name, Shown;
+        size_t Padding, Length;
+    };
+    std::vector<Row> rows = {
+        {std::string(37, 'p'), std::string(37, 'p'), 1, 0},
+        {std::string(38, 'q'), std::string(34, 'q') + "...", 1, 7},
+        {std::string(36, 'r') + e, std::string(36, 'r') + "&#233;", 1, 1234567},
+        {std::string(33, 's') + "&<sss", std::string(33, 's') + "&amp;...", 1, 10},
+        {std::string(33, 't') + e + "tttt", std::string(33, 't') + "&#233;...", 1, 99},
+        {"u&v", "u&amp;v", 35, 5},
+        {"w", "w", 37, 1024},
+    };
+    TempFolder dir;
+    for (const Row& row : rows) {
+        dir.Write("f/" + row.Name, std::string(row.Length, 'x'));
+    }
+    ListingRequest request{"/f/", dir / "f/", false, true, false, "h", 80};
+    std::string page = ListingPage(request, SafeTable());
+    for (const Row& row : rows) {
+        std::string expected = ">" + row.Shown + "</a> " + std::string(row.Padding, ' ') +
+                               std::to_string(row.Length) + "\r\n";
+        EXPECT_NE(page.find(expected), std::string::npos) << row.Shown;
+    }
 }
 
 TEST(ContentTypes, TableFirstThenTheSystemDatabase) {
