@@ -158,6 +158,14 @@ private:
 } // namespace
 
 int32_t clsSettings::FindIndex(const Variant& index) const {
+    // Most lookups are by a variable's name that does not read as a number, and so cannot be
+    // a position (letter case never changes whether a text reads as a number).
+    if (index.IsText()) {
+        auto found = positions_.find(index.Text());
+        if (found != positions_.end() && !found->second.Numeric) {
+            return found->second.Position;
+        }
+    }
     if (index.IsNumeric()) {
         double position = index.ToDouble();
         if (position >= 0 && position < VariableCount()) {
@@ -170,13 +178,35 @@ int32_t clsSettings::FindIndex(const Variant& index) const {
     if (index.IsArray() || index.Type() == VarType::ByteArray) {
         return -1;
     }
-    std::string name = index.ToText();
-    for (size_t i = 0; i < variables_.size(); ++i) {
-        if (EqualsIgnoringCase(variables_[i].Name, name)) {
-            return static_cast<int32_t>(i);
-        }
+    return index.IsText() ? PositionOf(index.Text()) : PositionOf(index.ToText());
+}
+
+size_t clsSettings::NameHash::operator()(std::string_view name) const {
+    size_t hash = 14695981039346656037u; // FNV-1a
+    for (char c : name) {
+        hash = (hash ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211u;
     }
-    return -1;
+    return hash;
+}
+
+bool clsSettings::NameEqual::operator()(std::string_view a, std::string_view b) const {
+    return a == b || EqualsIgnoringCase(a, b); // callers mostly spell a name as it is stored
+}
+
+int32_t clsSettings::PositionOf(std::string_view name) const {
+    auto found = positions_.find(name);
+    return found == positions_.end() ? -1 : found->second.Position;
+}
+
+void clsSettings::Index(const std::string& name, int32_t position) {
+    positions_.try_emplace(name, NamePlace{position, Variant(name).IsNumeric()});
+}
+
+void clsSettings::Reindex() {
+    positions_.clear();
+    for (size_t i = 0; i < variables_.size(); ++i) {
+        Index(variables_[i].Name, static_cast<int32_t>(i));
+    }
 }
 
 Variant clsSettings::VariableValue(const Variant& index,
@@ -206,6 +236,7 @@ void clsSettings::SetVariableName(const Variant& index, const Variant& newValue)
     int32_t p = FindIndex(index);
     if (p >= 0) {
         variables_[size_t(p)].Name = newValue.ToText();
+        Reindex();
     } else {
         CreateVariable(index.ToText(), Variant::ErrorCode(MissingArgumentCode));
     }
@@ -227,6 +258,7 @@ int32_t clsSettings::CreateVariable(const std::string& name, const Variant& valu
         return -1;
     }
     variables_.push_back({name, value});
+    Index(name, VariableCount() - 1);
     return 0;
 }
 
@@ -234,6 +266,7 @@ void clsSettings::DestroyVariable(const Variant& index) {
     int32_t p = FindIndex(index);
     if (p >= 0) {
         variables_.erase(variables_.begin() + p);
+        Reindex(); // the later variables moved up
     }
 }
 
@@ -276,6 +309,7 @@ clsSettings clsSettings::Decode(std::string_view bytes) {
         Variant value = reader.GetValue(0);
         store.variables_.push_back({std::move(name), std::move(value)});
     }
+    store.Reindex();
     return store;
 }
 
@@ -294,6 +328,7 @@ void clsSettings::LoadData(const std::string& file) {
     } catch (const Error&) {
         // Keep the damaged file for the user instead of letting the next save replace it.
         variables_.clear();
+        positions_.clear();
         std::string kept = file + ".bad";
         if (std::rename(file.c_str(), kept.c_str()) != 0) {
             files::RaiseFileError(errno, "clsSettings.LoadData");

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quenloft {
@@ -43,7 +45,33 @@ private:
         std::string Name;
         Variant Value;
     };
+    // Names hashed and compared without regard to case, looked up without a copy.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const;
+    };
+    struct NameEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+
+    // Where a name is first found, and whether it reads as a number.
+    struct NamePlace {
+        int32_t Position;
+        bool Numeric;
+    };
+
+    // The position of a name; where names repeat, the first.
+    int32_t PositionOf(std::string_view name) const;
+    // Adds a name unless it is indexed already (a name found before keeps its place).
+    void Index(const std::string& name, int32_t position);
+    // Builds the index afresh after names were changed or removed.
+    void Reindex();
+
     std::vector<VariableEntry> variables_;
+    // Every name's first position, kept in step with variables_: the server looks up a
+    // counter or a setting several times per request.
+    std::unordered_map<std::string, NamePlace, NameHash, NameEqual> positions_;
 };
 
 } // namespace quenloft

@@ -68,6 +68,48 @@ TEST(StoreLookup, DestroyKeepsOrder) {
     EXPECT_EQ(store.VariableCount(), 2);
 }
 
+// Names are found by an index that must follow every change: where names repeat
+// (without regard to case) the first is found, removing one moves the later ones up, a
+// renamed variable is found by its new name only, a loaded store by its own names; a text
+// that reads as a position in range is that position even when a variable bears it as name.
+TEST(StoreLookup, NamesAreFoundAfterEveryChange) {
+    clsSettings store;
+    store.SetVariableValue("Alpha", "a");
+    store.SetVariableValue("beta", "b");
+    EXPECT_EQ(store.CreateVariable("ALPHA", "A"), 0); // a second variable of that name
+    store.SetVariableValue("Gamma", "g");
+    EXPECT_EQ(store.VariableValue("alpha").ToText(), "a");
+    EXPECT_EQ(store.FindIndex("GAMMA"), 3);
+
+    store.DestroyVariable("aLPHA");
+    EXPECT_EQ(store.VariableValue("alpha").ToText(), "A");
+    EXPECT_EQ(store.FindIndex("alpha"), 1);
+    EXPECT_EQ(store.FindIndex("gamma"), 2);
+
+    store.SetVariableName("BETA", "Delta");
+    EXPECT_EQ(store.FindIndex("beta"), -1);
+    EXPECT_EQ(store.VariableValue("delta").ToText(), "b");
+    store.SetVariableName("gamma", "Delta"); // now a repeat of a name before it
+    EXPECT_EQ(store.FindIndex("DELTA"), 0);
+    EXPECT_EQ(store.FindIndex("gamma"), -1);
+
+    store.SetVariableName(int32_t{0}, "0"); // names that read as numbers only come this way
+    store.SetVariableName(int32_t{1}, "7");
+    EXPECT_EQ(store.VariableValue("0").ToText(), "b"); // position 0 and name "0" agree
+    EXPECT_EQ(store.VariableValue("2").ToText(), "g"); // a position
+    EXPECT_EQ(store.VariableValue("7").ToText(), "A"); // no position 7: the name
+    store.IncreseVariable("Epsilon", Variant(int16_t{5}));
+    EXPECT_EQ(store.FindIndex("EPSILON"), 3);
+
+    clsSettings loaded = clsSettings::Decode(store.Encode());
+    store.DestroyVariable("0");
+    EXPECT_EQ(loaded.VariableCount(), 4);
+    EXPECT_EQ(loaded.FindIndex("delta"), 2);
+    EXPECT_EQ(loaded.FindIndex("epsilon"), 3);
+    EXPECT_EQ(loaded.VariableValue("7").ToText(), "A");
+    EXPECT_EQ(store.FindIndex("delta"), 1);
+}
+
 TEST(StoreCounters, AbsentCounterStartsFromFirstIncrease) {
     clsSettings store;
     store.IncreseVariable("RequestsOK", Variant(int16_t{1}));
