@@ -4,6 +4,7 @@
 #include "http/clsHTTP.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <string_view>
@@ -12,14 +13,18 @@
 
 namespace quenloft {
 
-bool FileTransfer::Open(const std::string& path) {
+bool FileTransfer::Open(const std::string& path, FileCache& kept) {
     Close();
     // Opening is the existence test, and the opened file is judged: one call for its
     // length and kind. O_NONBLOCK: a pipe can never block the loop; it is not a regular
-    // file and is closed at once.
+    // file and is closed at once. Kept contents that still stand for the file spare both.
     std::string_view name = std::string_view(path).substr(path.find_last_of('/') + 1);
     if (name.empty() || files::IsHiddenName(name)) {
         return false;
+    }
+    if ((contents_ = kept.Find(path))) {
+        Start(static_cast<int64_t>(contents_->size()));
+        return true;
     }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -30,10 +35,18 @@ bool FileTransfer::Open(const std::string& path) {
         ::close(fd);
         return false;
     }
-    descriptor_ = fd;
-    length_ = static_cast<int64_t>(st.st_size);
-    sent_ = 0;
+    if ((contents_ = kept.Keep(path, fd, st))) {
+        ::close(fd); // no descriptor is held for a file sent from memory
+    } else {
+        descriptor_ = fd;
+    }
+    Start(static_cast<int64_t>(st.st_size));
     return true;
+}
+
+void FileTransfer::Start(int64_t length) {
+    length_ = length;
+    sent_ = 0;
 }
 
 void FileTransfer::Close() {
@@ -41,13 +54,19 @@ void FileTransfer::Close() {
         ::close(descriptor_);
         descriptor_ = -1;
     }
+    contents_.reset();
 }
 
 std::string FileTransfer::NextPiece(int64_t limit) {
     if (sent_ >= length_) {
         return {};
     }
-    std::string piece(static_cast<size_t>(std::min(limit, length_ - sent_)), '\0');
+    auto size = static_cast<size_t>(std::min(limit, length_ - sent_));
+    if (contents_) {
+        sent_ += static_cast<int64_t>(size);
+        return contents_->substr(static_cast<size_t>(sent_) - size, size);
+    }
+    std::string piece(size, '\0');
     ssize_t n;
     do {
         n = ::pread(descriptor_, piece.data(), piece.size(), sent_);
@@ -57,11 +76,19 @@ std::string FileTransfer::NextPiece(int64_t limit) {
     return piece;
 }
 
+// A piece from memory is one send; from the open file, the kernel copies it (sendfile).
 int64_t FileTransfer::SendPiece(clsSocket& socket, int64_t limit) {
     if (sent_ >= length_) {
         return 0;
     }
-    int64_t size = socket.SendFileData(descriptor_, sent_, std::min(limit, length_ - sent_));
+    int64_t size = std::min(limit, length_ - sent_);
+    if (contents_) {
+        std::string_view piece(*contents_);
+        socket.SendData(
+            Variant(piece.substr(static_cast<size_t>(sent_), static_cast<size_t>(size))));
+    } else {
+        size = socket.SendFileData(descriptor_, sent_, size);
+    }
     sent_ += size;
     return size;
 }

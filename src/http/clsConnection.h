@@ -3,6 +3,7 @@
 // its socket to the server by name.
 #pragma once
 
+#include "http/FileCache.h"
 #include "http/clsMIME.h"
 #include "net/clsSocket.h"
 
@@ -17,7 +18,8 @@ class clsHTTP;
 
 // The file of the answer being sent, kept open for the length of one transfer so that each
 // piece is one read at a known offset, and so that the bytes sent are exactly the length
-// announced (the file may change meanwhile).
+// announced (the file may change meanwhile). A small file's contents kept in memory serve
+// instead of the open file: they are the file's bytes when the answer began.
 class FileTransfer {
 public:
     FileTransfer() = default;
@@ -26,10 +28,11 @@ public:
     FileTransfer& operator=(const FileTransfer&) = delete;
 
     // Opens a file that passes the existence test (a regular file, not hidden) for
-    // reading; false when there is none or it cannot be opened.
-    bool Open(const std::string& path);
+    // reading; false when there is none or it cannot be opened. Its contents come from
+    // `kept` when they stand for it, and a small file's contents are kept there.
+    bool Open(const std::string& path, FileCache& kept);
     void Close();
-    bool IsOpen() const { return descriptor_ >= 0; }
+    bool IsOpen() const { return descriptor_ >= 0 || contents_ != nullptr; }
     int64_t Length() const { return length_; }
     int64_t Sent() const { return sent_; }
     // Reads the next piece of at most `limit` bytes; empty once the whole length has been
@@ -40,7 +43,10 @@ public:
     int64_t SendPiece(clsSocket& socket, int64_t limit);
 
 private:
+    void Start(int64_t length);
+
     int descriptor_ = -1;
+    FileCache::Contents contents_; // the file's bytes, when they are sent from memory
     int64_t length_ = 0;
     int64_t sent_ = 0;
 };

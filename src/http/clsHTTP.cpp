@@ -135,6 +135,7 @@ void clsHTTP::StopServer() {
     ConnectionCount = 0;
     unanswered_ = 0;
     dropped.clear();
+    keptFiles_.Clear();
 }
 
 void clsHTTP::SetConnectionLimit(int32_t limit) {
@@ -569,7 +570,7 @@ void clsHTTP::AnswerFile(clsConnection& C) {
 // more. If that fails too, the request gets no answer at all.
 bool clsHTTP::OpenFile(clsConnection& C, const std::string& path) {
     errno = 0;
-    if (C.Transfer.Open(path)) {
+    if (C.Transfer.Open(path, keptFiles_)) {
         return true;
     }
     if (!OutOfDescriptors()) {
@@ -577,7 +578,7 @@ bool clsHTTP::OpenFile(clsConnection& C, const std::string& path) {
     }
     EvictLongestSilent(&C);
     errno = 0;
-    if (C.Transfer.Open(path)) {
+    if (C.Transfer.Open(path, keptFiles_)) {
         return true;
     }
     if (OutOfDescriptors()) {

@@ -59,6 +59,8 @@ public:
     // connection holding the most is answered 431 and closed.
     void SetUnansweredLimit(size_t bytes);
     size_t UnansweredBytes() const { return unanswered_; }
+    // The contents of small files kept between answers.
+    FileCache& KeptFiles() { return keptFiles_; }
 
     void OnConnectionRequest(int32_t requestID) override;
 
@@ -112,6 +114,7 @@ private:
     uint64_t activityClock_ = 0;
     size_t unansweredLimit_ = size_t(32) << 20; // set by SetUnansweredLimit
     size_t unanswered_ = 0;                     // bytes in the connections' buffers
+    FileCache keptFiles_;
 };
 
 // The program's one server, created at first use.

@@ -1,0 +1,182 @@
+// Kept contents of small files, checked against the file's status at every use; see
+// FileCache.h.
+#include "http/FileCache.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <malloc.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+namespace quenloft {
+
+namespace {
+
+// Longer than the coarsest granularity of the times of the file systems that qualify
+// (whole seconds, on ext4 with small inodes).
+constexpr std::chrono::seconds Settled{2};
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The same file in the same state, as far as a stat can tell.
+bool SameStatus(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mode == b.st_mode && a.st_uid == b.st_uid && a.st_gid == b.st_gid &&
+           SameTime(a.st_mtim, b.st_mtim) && SameTime(a.st_ctim, b.st_ctim);
+}
+
+// The file last changed longer ago than any later change could share its change time.
+bool ChangedLongAgo(const struct stat& status) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - status.st_ctim.tv_sec > Settled.count();
+}
+
+// Local file systems that give every change its own change time, to the nanosecond or the
+// second. Network and user-space file systems may report times they have not checked
+// with the server, FAT-like ones have no change time at all.
+bool KeepsExactTimes(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) {
+        return false;
+    }
+    switch (static_cast<uint64_t>(fs.f_type)) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x01021994: // tmpfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+// All `size` bytes of the file from its start, or false when it ended early or failed.
+bool ReadWhole(int fd, std::string& bytes, size_t size) {
+    bytes.resize(size);
+    for (size_t got = 0; got < size;) {
+        ssize_t n = ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+FileCache::~FileCache() {
+    if (expiryWindow_ != 0) {
+        ProgramLoop().DestroyWindow(expiryWindow_);
+    }
+}
+
+FileCache::Contents FileCache::Find(const std::string& path) {
+    auto found = files_.find(path);
+    if (found == files_.end()) {
+        return nullptr;
+    }
+    struct stat now {};
+    if (::stat(path.c_str(), &now) != 0 || !SameStatus(now, found->second.Status)) {
+        Forget(found);
+        return nullptr;
+    }
+    found->second.Used = Clock::now();
+    return found->second.Bytes;
+}
+
+FileCache::Contents FileCache::Keep(const std::string& path, int fd, const struct stat& status) {
+    if (!S_ISREG(status.st_mode) || status.st_size > MostFileBytes || !ChangedLongAgo(status) ||
+        !KeepsExactTimes(fd)) {
+        return nullptr;
+    }
+    auto bytes = std::make_shared<std::string>();
+    struct stat after {};
+    if (!ReadWhole(fd, *bytes, static_cast<size_t>(status.st_size)) || ::fstat(fd, &after) != 0 ||
+        !SameStatus(after, status)) {
+        return nullptr; // it changed while it was read
+    }
+    if (auto old = files_.find(path); old != files_.end()) {
+        Forget(old);
+    }
+    MakeRoom(bytes->size());
+    files_.emplace(path, Kept{bytes, status, Clock::now()});
+    bytes_ += bytes->size();
+    ExpireLater(Clock::now() + keepFor_);
+    return bytes;
+}
+
+void FileCache::KeepFor(std::chrono::milliseconds time) {
+    keepFor_ = time;
+    if (!files_.empty()) {
+        ExpireLater(Clock::now()); // the new time applies to what is kept already
+    }
+}
+
+void FileCache::Clear() {
+    files_.clear();
+    bytes_ = 0;
+}
+
+// The least recently used contents go until `size` more bytes and one more file fit.
+void FileCache::MakeRoom(size_t size) {
+    while (!files_.empty() && (bytes_ + size > MostBytes || files_.size() >= MostFiles)) {
+        Forget(std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
+            return a.second.Used < b.second.Used;
+        }));
+    }
+}
+
+void FileCache::Forget(Files::iterator file) {
+    bytes_ -= file->second.Bytes->size();
+    files_.erase(file);
+}
+
+// A timer for `due` unless one is set for no later: when it fires, the contents not asked
+// for during the keep time are forgotten, and it is set for the next to expire.
+void FileCache::ExpireLater(Clock::time_point due) {
+    auto now = Clock::now();
+    if (expiryDue_ > now && expiryDue_ <= due) {
+        return;
+    }
+    MessageLoop& loop = ProgramLoop();
+    if (expiryWindow_ == 0) {
+        expiryWindow_ = loop.CreateWindow([this](Window, uint32_t, uintptr_t, intptr_t) {
+            Expire();
+            return intptr_t{0};
+        });
+    }
+    expiryDue_ = due;
+    loop.PostAfter(std::chrono::ceil<std::chrono::milliseconds>(due - now), expiryWindow_, 0, 0, 0);
+}
+
+void FileCache::Expire() {
+    auto now = Clock::now();
+    size_t before = files_.size();
+    auto next = Clock::time_point::max();
+    for (auto it = files_.begin(); it != files_.end();) {
+        auto file = it++;
+        if (now - file->second.Used >= keepFor_) {
+            Forget(file);
+        } else {
+            next = std::min(next, file->second.Used + keepFor_);
+        }
+    }
+    if (files_.size() < before) {
+        ::malloc_trim(0); // the memory goes back to the system
+    }
+    if (!files_.empty()) {
+        ExpireLater(next);
+    }
+}
+
+} // namespace quenloft
