@@ -432,8 +432,9 @@ void clsHTTP::ProcessRequest(const std::string& request, clsConnection& C) {
     RequestText text = SplitRequest(request);
     // The line is made on arrival and written once the answer is on its way, so the
     // client does not wait for the log file.
-    const std::string& first = text.Lines.front();
-    std::string logLine = LogLine(C, IsWellFormed(text) ? first : RefusedFirstLine(first));
+    std::string_view first = text.Lines.front();
+    std::string logLine =
+        IsWellFormed(text) ? LogLine(C, first) : LogLine(C, RefusedFirstLine(first));
     try {
         Answer(C, text);
     } catch (const NoDescriptorLeft&) {
@@ -443,11 +444,12 @@ void clsHTTP::ProcessRequest(const std::string& request, clsConnection& C) {
 }
 
 // Every request, answered or refused, gets one log line: when, from whom, its first line.
-std::string clsHTTP::LogLine(clsConnection& C, const std::string& firstLine) {
+std::string clsHTTP::LogLine(clsConnection& C, std::string_view firstLine) {
     std::string line;
     ResumeNext([&] {
         line = OleDateText(OleNow()) + ": " + C.Socket->RemoteHostIP() + "@" + ":" +
-               std::to_string(C.Socket->RemotePort()) + "  " + firstLine;
+               std::to_string(C.Socket->RemotePort()) + "  ";
+        line.append(firstLine);
     });
     return line;
 }
@@ -463,7 +465,7 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
         AnswerRefusal(C, "HTTP/1.1 400 Bad Request", Body400);
         return;
     }
-    const std::string& version = text.Fields[2];
+    const std::string version(text.Fields[2]);
     NewHeaderLists(C, "Keep-Alive");
     ParseHeaders(text.Lines, *C.RequestMIME);
     // The client asks to close, or announces a body, which is never read and so must not
@@ -476,7 +478,7 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
         AnswerPage(C, version + " 405 Method Not Allowed", Body405);
         return;
     }
-    AnswerGet(version, text.Fields[1], C);
+    AnswerGet(version, std::string(text.Fields[1]), C);
 }
 
 // Fresh lists for every answer: an empty request list and the three base lines.

@@ -91,7 +91,7 @@ private:
     void SetCork(clsConnection& C, bool on);
 
     void ProcessRequest(const std::string& request, clsConnection& C);
-    std::string LogLine(clsConnection& C, const std::string& firstLine);
+    std::string LogLine(clsConnection& C, std::string_view firstLine);
     void WriteLog(const std::string& line);
     void Answer(clsConnection& C, const RequestText& text);
     void NewHeaderLists(clsConnection& C, const std::string& connection);

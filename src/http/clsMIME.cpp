@@ -65,11 +65,11 @@ void clsMIME::SetMimeValue(const Variant& index, const std::string& newValue) {
     }
 }
 
-void clsMIME::Add(const std::string& sName, const std::string& sValue) {
+void clsMIME::Add(std::string sName, std::string sValue) {
     if (mimes_.empty()) {
         mimes_.reserve(8); // a response head has five lines, a request head a few
     }
-    mimes_.push_back({sName, sValue});
+    mimes_.push_back({std::move(sName), std::move(sValue)});
 }
 
 void clsMIME::Remove(const Variant& index) {

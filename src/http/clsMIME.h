@@ -29,7 +29,7 @@ public:
     std::string MimeValue(const Variant& index) const;
     void SetMimeValue(const Variant& index, const std::string& newValue);
 
-    void Add(const std::string& sName, const std::string& sValue);
+    void Add(std::string sName, std::string sValue);
     void Remove(const Variant& index);
 
 private:

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <unordered_map>
 
 namespace quenloft {
 
@@ -28,11 +29,13 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-std::vector<std::string> SplitAt(std::string_view text, std::string_view separator) {
-    std::vector<std::string> parts;
+// The parts of `text` between separators, as views of it.
+std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
+    std::vector<std::string_view> parts;
+    parts.reserve(8); // a request line's fields, or a browser's header lines
     for (;;) {
         size_t at = text.find(separator);
-        parts.emplace_back(text.substr(0, at));
+        parts.push_back(text.substr(0, at));
         if (at == std::string_view::npos) {
             return parts;
         }
@@ -231,7 +234,7 @@ std::string LocalPath(std::string_view root, std::string_view path, bool plusAsS
         return {};
     }
     // A hidden name hides what lies below it too; "." and ".." are among them.
-    for (const std::string& segment : SplitAt(decoded, "/")) {
+    for (std::string_view segment : SplitAt(decoded, "/")) {
         if (files::IsHiddenName(segment)) {
             return {};
         }
@@ -390,12 +393,16 @@ RequestText SplitRequest(std::string_view request) {
     return text;
 }
 
-void ParseHeaders(const std::vector<std::string>& lines, clsMIME& into) {
+void ParseHeaders(const std::vector<std::string_view>& lines, clsMIME& into) {
+    constexpr std::string_view Separator = ": ";
     for (size_t i = 1; i < lines.size(); ++i) {
-        std::vector<std::string> parts = SplitAt(lines[i], ": ");
-        if (parts.size() >= 2) {
-            into.Add(parts[0], parts[1]);
+        size_t end = lines[i].find(Separator);
+        if (end == std::string_view::npos) {
+            continue;
         }
+        std::string_view rest = lines[i].substr(end + Separator.size());
+        into.Add(std::string(lines[i].substr(0, end)),
+                 std::string(rest.substr(0, rest.find(Separator))));
     }
 }
 
@@ -414,7 +421,7 @@ std::string RefusedFirstLine(std::string_view head) {
     return ShortenText(head.substr(0, head.find(CrLf)), MostLogged);
 }
 
-bool AnnouncesBody(const std::vector<std::string>& lines) {
+bool AnnouncesBody(const std::vector<std::string_view>& lines) {
     for (size_t i = 1; i < lines.size(); ++i) {
         std::string_view line = lines[i];
         size_t colon = line.find(':');
@@ -477,20 +484,28 @@ std::string MapTarget(std::string_view root, std::string_view target) {
 }
 
 std::string TableContentType(std::string_view extension) {
-    std::string e = LowerAscii(extension);
-    for (const ContentTypeRow& row : ContentTypes) {
-        for (std::string_view listed : row.Extensions) {
-            if (!listed.empty() && listed == e) {
-                std::string_view result = row.Result;
-                if (result.back() == '+') {
-                    return std::string(result.substr(0, result.size() - 1)) +
-                           std::string(extension);
+    // The table by extension, built once; where an extension is listed twice, the first
+    // row holds.
+    static const auto rows = [] {
+        std::unordered_map<std::string_view, const ContentTypeRow*> byExtension;
+        for (const ContentTypeRow& row : ContentTypes) {
+            for (std::string_view listed : row.Extensions) {
+                if (!listed.empty()) {
+                    byExtension.emplace(listed, &row);
                 }
-                return std::string(result);
             }
         }
+        return byExtension;
+    }();
+    auto found = rows.find(LowerAscii(extension));
+    if (found == rows.end()) {
+        return {};
     }
-    return {};
+    std::string_view result = found->second->Result;
+    if (result.back() == '+') {
+        return std::string(result.substr(0, result.size() - 1)) + std::string(extension);
+    }
+    return std::string(result);
 }
 
 std::string ListingPage(const ListingRequest& request, std::span<const bool> safeChars) {

@@ -26,16 +26,17 @@ size_t FindRequestEnd(std::string_view buffer, size_t scanned = 0);
 // send before a request line, which are no request.
 size_t LeadingEmptyLines(std::string_view buffer);
 
-// A request split at every CR LF into lines, and line 0 at every space into fields.
+// A request split at every CR LF into lines, and line 0 at every space into fields: views
+// of the request's text, which must outlive them.
 struct RequestText {
-    std::vector<std::string> Lines;
-    std::vector<std::string> Fields;
+    std::vector<std::string_view> Lines;
+    std::vector<std::string_view> Fields;
 };
 RequestText SplitRequest(std::string_view request);
 
 // Header lines 1 to the last, each split at every ": ": the first two parts of a line
 // with at least two are added as name and value; nothing is trimmed.
-void ParseHeaders(const std::vector<std::string>& lines, clsMIME& into);
+void ParseHeaders(const std::vector<std::string_view>& lines, clsMIME& into);
 
 // "HTTP/" digit "." digit: the only versions echoed into status lines.
 bool IsValidVersion(std::string_view version);
@@ -47,7 +48,7 @@ bool IsWellFormed(const RequestText& text);
 std::string RefusedFirstLine(std::string_view head);
 
 // A head whose lines announce a body (Content-Length above 0, or Transfer-Encoding).
-bool AnnouncesBody(const std::vector<std::string>& lines);
+bool AnnouncesBody(const std::vector<std::string_view>& lines);
 
 // A file name or target as page text in pure ASCII, so that every browser shows it right
 // whatever character set it guesses. A valid UTF-8 sequence is one character, any other byte
