@@ -5,6 +5,7 @@
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
+#include "base/TextHelpers.h"
 #include "http/modRequest.h"
 #include "platform/Folder.h"
 #include "platform/MediaTypes.h"

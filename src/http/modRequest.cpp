@@ -1,10 +1,10 @@
 // Request text, target mapping, URL coding, the content-type table and the listing page.
 #include "http/modRequest.h"
 
-#include "app/modMain.h"
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
+#include "base/TextHelpers.h"
 #include "platform/Files.h"
 #include "platform/Folder.h"
 
