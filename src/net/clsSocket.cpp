@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "net/modSocketSupport.h"
 #include "platform/MessageLoop.h"
+#include "platform/SocketErrors.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -46,10 +46,6 @@ struct HostEntry {
 };
 HostEntry ReadHostEntry(const HostEntryBuffer& buffer);
 
-// The socket error number of an errno value: the code of the same condition in the
-// socket error table (EADDRINUSE gives 10048); other values keep their number.
-int32_t SocketErrorCode(int errnoValue);
-
 inline intptr_t MakeLong(uint32_t low, uint32_t high) {
     return static_cast<intptr_t>((low & 0xFFFFu) | ((high & 0xFFFFu) << 16));
 }
