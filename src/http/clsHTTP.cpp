@@ -7,6 +7,7 @@
 #include "base/OleDate.h"
 #include "base/TextHelpers.h"
 #include "http/modRequest.h"
+#include "net/modSocketSupport.h"
 #include "platform/Folder.h"
 #include "platform/MediaTypes.h"
 
@@ -16,7 +17,6 @@
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace quenloft {
 
@@ -84,11 +84,6 @@ int32_t ConnectionsTheDescriptorsAllow() {
     }
     auto allowed = (static_cast<int64_t>(limit.rlim_cur) - 64) / 2;
     return static_cast<int32_t>(std::clamp<int64_t>(allowed, 16, MostConnections));
-}
-
-std::string MachineName() {
-    char name[256] = {};
-    return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
 }
 
 } // namespace

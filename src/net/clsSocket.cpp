@@ -97,14 +97,6 @@ std::string HostNameOf(uint32_t address) {
     return host;
 }
 
-std::string MachineName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (gethostname(name, sizeof name - 1) != 0) {
-        return {};
-    }
-    return name;
-}
-
 bool ReadAddress(int fd, bool peer, int32_t& port, std::string& ip) {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;

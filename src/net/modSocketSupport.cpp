@@ -266,6 +266,14 @@ intptr_t SocketWindowProc(Window window, uint32_t message, uintptr_t first, intp
     return previous ? previous(window, message, first, second) : 0;
 }
 
+std::string MachineName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
 std::string StringFromAnsiPointer(const char* address) {
     if (!address) {
         return {};
