@@ -93,7 +93,6 @@ char32_t Utf8Code(std::string_view sequence) {
 // Every byte that `safeChars` does not flag as "%" and two upper-case hexadecimal digits;
 // a space as "+" when asked (the rule of form fields).
 std::string Escape(std::string_view text, std::span<const bool> safeChars, bool spaceAsPlus) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -103,9 +102,7 @@ std::string Escape(std::string_view text, std::span<const bool> safeChars, bool 
         } else if (a < safeChars.size() && safeChars[a]) {
             out += c;
         } else {
-            out += '%';
-            out += Hex[a >> 4];
-            out += Hex[a & 15];
+            AppendHexEscape(out, "%", a);
         }
     }
     return out;

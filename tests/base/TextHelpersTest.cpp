@@ -38,4 +38,12 @@ TEST(TextHelpers, ShortenText) {
     EXPECT_THROW(ShortenText("abcd", 2), Error);
 }
 
+TEST(TextHelpers, AppendHexEscape) {
+    std::string out = "a";
+    AppendHexEscape(out, "%", 0x2F);
+    AppendHexEscape(out, "\\x", 0x0A);
+    AppendHexEscape(out, "%", 0xFF);
+    EXPECT_EQ(out, "a%2F\\x0A%FF");
+}
+
 } // namespace
