@@ -1,6 +1,7 @@
 #include "app/modMain.h"
 
 #include "base/Error.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/Files.h"
 #include "platform/ProgramFolder.h"
 
@@ -82,6 +83,7 @@ const std::vector<StoreTrouble>& StoreTroubles() {
 }
 
 void Main(const std::function<void()>& showMainWindow) {
+    RaiseDescriptorLimit();
     troubles.clear();
     settingsUnreadable = !TryLoad(gSettings, SettingsFileName);
     statisticsUnreadable = !TryLoad(gStatistics, StatisticsFileName);

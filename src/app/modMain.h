@@ -41,7 +41,8 @@ struct StoreTrouble {
 // What the last start-up found wrong with the store files, settings first.
 const std::vector<StoreTrouble>& StoreTroubles();
 
-// Start-up: loads both stores from the data folder and names the log file, then runs
+// Start-up: raises the descriptor limit as far as it goes (every connection holds
+// descriptors), loads both stores from the data folder and names the log file, then runs
 // `showMainWindow` (which shows the main window in its stopped state).
 void Main(const std::function<void()>& showMainWindow = {});
 // Exit: saves both stores to the data folder, then runs `unloadForms`. A store that

@@ -4,6 +4,7 @@
 
 #include "app/modMain.h"
 #include "http/clsHTTP.h"
+#include "platform/DescriptorLimit.h"
 #include "support/LoopRunner.h"
 #include "support/TempFolder.h"
 
@@ -14,6 +15,8 @@ namespace quenloft::testing {
 
 class ServerFixture : public ::testing::Test {
 protected:
+    // As the program's start-up does: a thousand connections need more than the default.
+    static void SetUpTestSuite() { RaiseDescriptorLimit(); }
     void SetUp() override {
         root = dir.MakeFolder("www");
         gSettings = clsSettings();
