@@ -5,21 +5,17 @@
 //   SIGUSR2  prints "lateness p50 P p99 P max M samples N" (milliseconds) on one line
 //   SIGTERM, SIGINT  stop the server, save both stores and end
 // FOLDER stands for the program folder, as for quenloft-serve.
-#include "app/modMain.h"
-#include "base/Error.h"
-#include "http/clsHTTP.h"
+#include "Harness.h"
 #include "ui/modProgram.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -70,16 +66,11 @@ private:
     std::vector<double> samples_;
 };
 
-bool ParsePort(std::string_view text, int32_t& port) {
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
-    return ec == std::errc() && end == text.data() + text.size();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     int32_t port = 0;
-    if (argc != 3 || !ParsePort(argv[2], port)) {
+    if (argc != 3 || !bench::ParsePort(argv[2], port)) {
         std::fprintf(stderr, "usage: quenloft-window-serve FOLDER PORT\n");
         return 2;
     }
@@ -97,17 +88,12 @@ int main(int argc, char** argv) {
     window.show();
     LatenessProbe probe;
 
-    SetDataFolder(argv[1]);
-    Main();
-    try {
-        gServer().StartServer(port);
-    } catch (const Error& e) {
-        std::printf("Error %d: %s\n", e.Number(), e.Description().c_str());
+    bench::StartProgram(argv[1]);
+    if (!bench::StartServing(port)) {
         return 1;
     }
     DriveProgramLoop(&app);
-    std::printf("Quenloft serving %s on port %d\n", argv[1], gServer().PrimarySocket->LocalPort());
-    std::fflush(stdout);
+    bench::SayServing(argv[1]);
 
     std::thread waiter([&] {
         for (;;) {
@@ -128,12 +114,5 @@ int main(int argc, char** argv) {
     });
     int status = app.exec();
     waiter.join();
-    gServer().StopServer();
-    try {
-        ExitProgram();
-    } catch (const Error& e) {
-        std::printf("Error %d: %s\n", e.Number(), e.Description().c_str());
-        return 1;
-    }
-    return status;
+    return bench::EndProgram(status);
 }

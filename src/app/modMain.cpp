@@ -1,6 +1,7 @@
 #include "app/modMain.h"
 
 #include "base/Error.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/Files.h"
 #include "platform/ProgramFolder.h"
 
@@ -82,6 +83,7 @@ const std::vector<StoreTrouble>& StoreTroubles() {
 }
 
 void Main(const std::function<void()>& showMainWindow) {
+    RaiseDescriptorLimit();
     troubles.clear();
     settingsUnreadable = !TryLoad(gSettings, SettingsFileName);
     statisticsUnreadable = !TryLoad(gStatistics, StatisticsFileName);
@@ -113,41 +115,6 @@ void ExitProgram(const std::function<void()>& unloadForms) {
     if (failure) {
         throw *failure;
     }
-}
-
-std::string GetExtension(std::string_view fileName) {
-    auto dot = fileName.rfind('.');
-    return std::string(dot == std::string_view::npos ? fileName : fileName.substr(dot + 1));
-}
-
-std::string GetFolder(std::string_view fileName) {
-    auto slash = fileName.rfind('/');
-    return std::string(slash == std::string_view::npos ? std::string_view{}
-                                                       : fileName.substr(0, slash + 1));
-}
-
-std::string LeftOfLast(std::string_view text, std::string_view find, int32_t start, int32_t skip) {
-    if (start == 0 || start < -1) {
-        throw Error::Runtime(ErrInvalidArgument, "LeftOfLast");
-    }
-    size_t limit = start == -1 ? text.size() : std::min<size_t>(text.size(), size_t(start));
-    // The occurrence must lie wholly within the first `limit` characters.
-    size_t found = find.empty() ? std::string_view::npos : text.substr(0, limit).rfind(find);
-    int64_t p = found == std::string_view::npos ? 0 : int64_t(found) + 1;
-    if (skip > p) {
-        throw Error::Runtime(ErrInvalidArgument, "LeftOfLast");
-    }
-    return std::string(text.substr(0, size_t(p - skip)));
-}
-
-std::string ShortenText(std::string_view text, int32_t maxLength) {
-    if (int64_t(text.size()) <= maxLength) {
-        return std::string(text);
-    }
-    if (maxLength < 3) {
-        throw Error::Runtime(ErrInvalidArgument, "ShortenText");
-    }
-    return std::string(text.substr(0, size_t(maxLength - 3))) + "...";
 }
 
 } // namespace quenloft

@@ -1,4 +1,4 @@
-// Start-up and exit of the program, its program-wide stores, and small text helpers.
+// Start-up and exit of the program, and its program-wide stores.
 #pragma once
 
 #include "store/clsLog.h"
@@ -41,22 +41,12 @@ struct StoreTrouble {
 // What the last start-up found wrong with the store files, settings first.
 const std::vector<StoreTrouble>& StoreTroubles();
 
-// Start-up: loads both stores from the data folder and names the log file, then runs
+// Start-up: raises the descriptor limit as far as it goes (every connection holds
+// descriptors), loads both stores from the data folder and names the log file, then runs
 // `showMainWindow` (which shows the main window in its stopped state).
 void Main(const std::function<void()>& showMainWindow = {});
 // Exit: saves both stores to the data folder, then runs `unloadForms`. A store that
 // cannot be written is reported as an Error after `unloadForms` has run.
 void ExitProgram(const std::function<void()>& unloadForms = {});
-
-// Text after the last "." of FileName; the whole name when it has none.
-std::string GetExtension(std::string_view fileName);
-// FileName up to and including its last "/"; empty when it has none.
-std::string GetFolder(std::string_view fileName);
-// The first p - skip characters of text, p being the 1-based position of the last `find`
-// lying wholly within the first `start` characters (-1: the whole text). Fails with 5
-// for start 0 (or below -1) and for a skip greater than p.
-std::string LeftOfLast(std::string_view text, std::string_view find, int32_t start, int32_t skip);
-// Text itself, or its first maxLength - 3 characters and "..." when it is longer.
-std::string ShortenText(std::string_view text, int32_t maxLength);
 
 } // namespace quenloft

@@ -193,46 +193,42 @@ Variant::Variant(std::string v) : type_(VarType::String), text_(std::move(v)) {}
 Variant::Variant(std::string_view v) : type_(VarType::String), text_(v) {}
 Variant::Variant(const char* v) : type_(VarType::String), text_(v) {}
 
-Variant Variant::Single(float v) {
+Variant Variant::WithInteger(VarType type, int64_t value) {
     Variant r;
-    r.type_ = VarType::Single;
-    r.float_ = v;
+    r.type_ = type;
+    r.integer_ = value;
     return r;
+}
+
+Variant Variant::WithFloat(VarType type, double value) {
+    Variant r;
+    r.type_ = type;
+    r.float_ = value;
+    return r;
+}
+
+Variant Variant::Single(float v) {
+    return WithFloat(VarType::Single, v);
 }
 
 Variant Variant::Currency(int64_t scaled) {
-    Variant r;
-    r.type_ = VarType::Currency;
-    r.integer_ = scaled;
-    return r;
+    return WithInteger(VarType::Currency, scaled);
 }
 
 Variant Variant::Date(double days) {
-    Variant r;
-    r.type_ = VarType::Date;
-    r.float_ = days;
-    return r;
+    return WithFloat(VarType::Date, days);
 }
 
 Variant Variant::Boolean(bool v) {
-    Variant r;
-    r.type_ = VarType::Boolean;
-    r.integer_ = v ? -1 : 0;
-    return r;
+    return WithInteger(VarType::Boolean, v ? -1 : 0);
 }
 
 Variant Variant::Byte(uint8_t v) {
-    Variant r;
-    r.type_ = VarType::Byte;
-    r.integer_ = v;
-    return r;
+    return WithInteger(VarType::Byte, v);
 }
 
 Variant Variant::ErrorCode(int32_t code) {
-    Variant r;
-    r.type_ = VarType::Error;
-    r.integer_ = code;
-    return r;
+    return WithInteger(VarType::Error, code);
 }
 
 Variant Variant::Bytes(std::string bytes) {

@@ -83,6 +83,10 @@ public:
     friend bool operator==(const Variant& a, const Variant& b);
 
 private:
+    // A value of `type` held in the integer or the floating-point field.
+    static Variant WithInteger(VarType type, int64_t value);
+    static Variant WithFloat(VarType type, double value);
+
     VarType type_ = VarType::Empty;
     int64_t integer_ = 0;
     double float_ = 0;

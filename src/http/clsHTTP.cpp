@@ -5,17 +5,16 @@
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
+#include "base/TextHelpers.h"
 #include "http/modRequest.h"
+#include "net/modSocketSupport.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/Folder.h"
 #include "platform/MediaTypes.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <optional>
 
 namespace quenloft {
 
@@ -33,12 +32,6 @@ const std::string Body431 = "<html><h1>431 - Request Header Fields Too Large</h1
 
 void Count(const char* key, int16_t amount = 1) {
     ResumeNext([&] { gStatistics.IncreseVariable(Variant(key), Variant(amount)); });
-}
-
-void SetTcpOption(const clsConnection& C, int option, int value) {
-    if (C.Socket && C.Socket->SocketHandle() >= 0) {
-        ::setsockopt(C.Socket->SocketHandle(), IPPROTO_TCP, option, &value, sizeof value);
-    }
 }
 
 std::string ConnectionMode(const clsConnection& C) {
@@ -69,25 +62,15 @@ bool OutOfDescriptors() {
 struct NoDescriptorLeft {};
 
 // Connections the descriptor limit allows: each needs its socket and, while it sends a
-// file, that file; some are kept for the log, folders and the program itself. The soft
-// limit is raised to the hard one first, as a server does.
+// file, that file; some are kept for the log, folders and the program itself. (Start-up
+// raised the limit as far as it goes.)
 int32_t ConnectionsTheDescriptorsAllow() {
-    struct rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    std::optional<int64_t> limit = DescriptorLimit();
+    if (!limit) {
         return 16;
     }
-    if (limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 65536);
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-        ::getrlimit(RLIMIT_NOFILE, &limit);
-    }
-    auto allowed = (static_cast<int64_t>(limit.rlim_cur) - 64) / 2;
+    auto allowed = (*limit - 64) / 2;
     return static_cast<int32_t>(std::clamp<int64_t>(allowed, 16, MostConnections));
-}
-
-std::string MachineName() {
-    char name[256] = {};
-    return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
 }
 
 } // namespace
@@ -183,7 +166,7 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
     C->Socket->Accept(requestID);
     // Small answers must not wait for acknowledgements (Nagle's algorithm); the socket
     // layer sets this for accepted sockets already, and the pacing relies on it.
-    SetTcpOption(*C, TCP_NODELAY, 1);
+    C->Socket->SetNoDelay(true);
 }
 
 bool clsHTTP::IsLive(const std::shared_ptr<clsConnection>& C) {
@@ -422,7 +405,7 @@ void clsHTTP::EndTransfer(clsConnection& C) {
 void clsHTTP::SetCork(clsConnection& C, bool on) {
     if (C.Corked != on) {
         C.Corked = on;
-        SetTcpOption(C, TCP_CORK, on ? 1 : 0);
+        C.Socket->SetCork(on);
     }
 }
 

@@ -1,10 +1,10 @@
 // Request text, target mapping, URL coding, the content-type table and the listing page.
 #include "http/modRequest.h"
 
-#include "app/modMain.h"
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
+#include "base/TextHelpers.h"
 #include "platform/Files.h"
 #include "platform/Folder.h"
 
@@ -167,7 +167,6 @@ bool IsPlainText(std::string_view text) {
 // copied in one step.
 void AppendEscaped(std::string& out, std::string_view text, std::span<const bool> safeChars,
                    bool spaceAsPlus) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
     auto safe = [&](unsigned char a) { return a < safeChars.size() && safeChars[a]; };
     for (size_t at = 0; at < text.size();) {
         size_t run = at;
@@ -182,8 +181,7 @@ void AppendEscaped(std::string& out, std::string_view text, std::span<const bool
         if (a == 32 && spaceAsPlus) {
             out += '+';
         } else {
-            const char escape[3] = {'%', Hex[a >> 4], Hex[a & 15]};
-            out.append(escape, 3);
+            AppendHexEscape(out, "%", a);
         }
         at = run + 1;
     }

@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "net/modSocketSupport.h"
 #include "platform/MessageLoop.h"
+#include "platform/SocketErrors.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -96,14 +97,6 @@ std::string HostNameOf(uint32_t address) {
     return host;
 }
 
-std::string MachineName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (gethostname(name, sizeof name - 1) != 0) {
-        return {};
-    }
-    return name;
-}
-
 bool ReadAddress(int fd, bool peer, int32_t& port, std::string& ip) {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
@@ -123,9 +116,9 @@ int32_t ReadIntOption(int fd, int option, int32_t fallback) {
     return getsockopt(fd, SOL_SOCKET, option, &value, &len) == 0 ? value : fallback;
 }
 
-void SetNoDelay(int fd) {
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+void SetTcpOption(int fd, int option, bool on) {
+    int value = on ? 1 : 0;
+    setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value);
 }
 
 // One receive area for every socket: receives are copied out of it at once.
@@ -314,6 +307,18 @@ void clsSocket::SetRemoteHost(const std::string& NewValue) {
     });
 }
 
+void clsSocket::SetNoDelay(bool on) {
+    if (socketHandle_ >= 0) {
+        SetTcpOption(socketHandle_, TCP_NODELAY, on);
+    }
+}
+
+void clsSocket::SetCork(bool on) {
+    if (socketHandle_ >= 0) {
+        SetTcpOption(socketHandle_, TCP_CORK, on);
+    }
+}
+
 // ---- Binding, listening, connecting, accepting ----
 
 void clsSocket::Bind(int32_t lngLocalPort, const std::string& strLocalIP) {
@@ -403,7 +408,7 @@ void clsSocket::DoConnect(const Variant& strRemoteHost, const Variant& lngRemote
 // Starts a non-blocking connect; its end arrives as the connect-finished notification.
 void clsSocket::StartConnect(uint32_t address) {
     sockaddr_in sa = SocketAddress(remotePort_, address);
-    SetNoDelay(socketHandle_);
+    SetNoDelay(true);
     if (connect(socketHandle_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
         // Linux says "in progress" where a would-block is the normal case.
         if (errno != EINPROGRESS && errno != EAGAIN) {
@@ -440,7 +445,7 @@ void clsSocket::DoAccept(int32_t requestID) {
     if (RegisterSocket(socketHandle_, weak_from_this())) {
         state_ = StateConnected;
         if (protocol_ == ProtocolTCP) {
-            SetNoDelay(socketHandle_);
+            SetNoDelay(true);
         }
         ProgramLoop().WatchStream(socketHandle_);
     }

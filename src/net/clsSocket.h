@@ -91,6 +91,11 @@ public:
     void Bind(int32_t lngLocalPort, const std::string& strLocalIP);
     // Accept an incoming connection request
     void Accept(int32_t requestID);
+    // TCP: small blocks go out at once instead of waiting for acknowledgements (set for
+    // accepted and connecting sockets).
+    void SetNoDelay(bool on);
+    // TCP: while on, only full segments go out; turning it off sends what is held at once.
+    void SetCork(bool on);
 
     int32_t State() const { return state_; }
     // Returns the socket handle

@@ -1,6 +1,7 @@
 #include "net/modSocketSupport.h"
 
 #include "net/clsSocket.h"
+#include "platform/SocketErrors.h"
 
 #include <cerrno>
 #include <climits>
@@ -122,58 +123,18 @@ void DispatchResolveReply(uintptr_t first, intptr_t second) {
 } // namespace
 
 std::string SocketErrorText(int32_t code) {
-    static constexpr std::pair<int32_t, const char*> Texts[] = {
-        {10004, "Interrupted function call."},
-        {10013, "Permission denied."},
-        {10014, "Bad address."},
-        {10022, "Invalid argument."},
-        {10024, "Too many open files."},
-        {10035, "Resource temporarily unavailable."},
-        {10036, "Operation now in progress."},
-        {10037, "Operation already in progress."},
-        {10038, "Socket operation on nonsocket."},
-        {10039, "Destination address required."},
-        {10040, "Message too long."},
-        {10041, "Protocol wrong type for socket."},
-        {10042, "Bad protocol option."},
-        {10043, "Protocol not supported."},
-        {10044, "Socket type not supported."},
-        {10045, "Operation not supported."},
-        {10046, "Protocol family not supported."},
-        {10047, "Address family not supported by protocol family."},
-        {10048, "Address already in use."},
-        {10049, "Cannot assign requested address."},
-        {10050, "Network is down."},
-        {10051, "Network is unreachable."},
-        {10052, "Network dropped connection on reset."},
-        {10053, "Software caused connection abort."},
-        {10054, "Connection reset by peer."},
-        {10055, "No buffer space available."},
-        {10056, "Socket is already connected."},
-        {10057, "Socket is not connected."},
-        {10058, "Cannot send after socket shutdown."},
-        {10060, "Connection timed out."},
-        {10061, "Connection refused."},
-        {10064, "Host is down."},
-        {10065, "No route to host."},
-        {10067, "Too many processes."},
-        {10091, "Network subsystem is unavailable."},
-        {10092, "Winsock.dll version out of range."},
-        {10093, "Successful WSAStartup not yet performed."},
-        {10101, "Graceful shutdown in progress."},
-        {10107, "System call failure."},
-        {10109, "Class type not found."},
-        {11001, "Host not found."},
-        {11002, "Nonauthoritative host not found."},
-        {11003, "This is a nonrecoverable error."},
-        {11004, "Valid name, no data record of requested type."},
-    };
-    for (const auto& [number, text] : Texts) {
-        if (number == code) {
-            return text;
-        }
+    const char* text = nullptr;
+    switch (code) {
+#define QUENLOFT_TEXT_OF(number, numberText, ...)                                                  \
+    case number:                                                                                   \
+        text = numberText;                                                                         \
+        break;
+        QUENLOFT_SOCKET_ERRORS(QUENLOFT_TEXT_OF)
+#undef QUENLOFT_TEXT_OF
+    default:
+        break;
     }
-    return "Unknown error.";
+    return text ? text : "Unknown error.";
 }
 
 int32_t LastSocketError() {
@@ -303,6 +264,14 @@ intptr_t SocketWindowProc(Window window, uint32_t message, uintptr_t first, intp
     }
     WindowProc previous = m.PreviousWindowProc;
     return previous ? previous(window, message, first, second) : 0;
+}
+
+std::string MachineName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
 }
 
 std::string StringFromAnsiPointer(const char* address) {

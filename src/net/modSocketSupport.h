@@ -47,6 +47,9 @@ uint32_t ResolveMessage();
 // The procedure of the hidden target.
 intptr_t SocketWindowProc(Window window, uint32_t message, uintptr_t first, intptr_t second);
 
+// The name of this machine (its host name); empty when it cannot be read.
+std::string MachineName();
+
 // Text of a zero-terminated single-byte string (one character per byte).
 std::string StringFromAnsiPointer(const char* address);
 

@@ -15,39 +15,21 @@ namespace quenloft::files {
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 std::string BaseName(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Opens a regular file; O_NONBLOCK keeps a pipe swapped in from blocking the one thread.
-int OpenRegular(const std::string& path, int flags, const std::string& source,
-                struct stat* info = nullptr) {
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0) {
+UniqueFd OpenRegular(const std::string& path, int flags, const std::string& source,
+                     struct stat* info = nullptr) {
+    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644));
+    if (!fd.IsOpen()) {
         RaiseFileError(errno, source);
     }
     struct stat own {};
     struct stat& st = info ? *info : own;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         RaiseFileError(EISDIR, source);
     }
     return fd;
@@ -63,7 +45,7 @@ std::string FolderOf(const std::string& path) {
 
 // A rename is only durable once the folder that holds the new name is on disk too.
 void SyncFolder(const std::string& folder, const std::string& source) {
-    Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.Get() < 0) {
         RaiseFileError(errno, source);
     }
@@ -170,7 +152,7 @@ void DeleteFile(const std::string& path, const std::string& source) {
 }
 
 std::string ReadAll(const std::string& path, const std::string& source) {
-    Descriptor fd(OpenRegular(path, O_RDONLY, source));
+    UniqueFd fd = OpenRegular(path, O_RDONLY, source);
     std::string out;
     char buf[65536];
     for (;;) {
@@ -189,7 +171,7 @@ std::string ReadAll(const std::string& path, const std::string& source) {
 }
 
 void AppendBytes(const std::string& path, std::string_view bytes, const std::string& source) {
-    Descriptor fd(OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND, source));
+    UniqueFd fd = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND, source);
     WriteFully(fd.Get(), bytes, source);
 }
 
@@ -199,10 +181,7 @@ AppendFile::~AppendFile() {
 
 void AppendFile::Close() {
     StopWatching();
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_.Reset();
     pathChanged_ = false;
 }
 
@@ -211,14 +190,14 @@ void AppendFile::Append(const std::string& path, std::string_view bytes,
     if (!StillAtPath(path)) {
         Open(path, source);
     }
-    AppendWhole(fd_, bytes, source);
+    AppendWhole(fd_.Get(), bytes, source);
 }
 
 bool AppendFile::StillAtPath(const std::string& path) const {
-    if (fd_ < 0 || path != path_ || pathChanged_) {
+    if (!fd_.IsOpen() || path != path_ || pathChanged_) {
         return false;
     }
-    return watchFd_ >= 0 || PathNamesFile(); // a watch would have told
+    return watchFd_.IsOpen() || PathNamesFile(); // a watch would have told
 }
 
 bool AppendFile::PathNamesFile() const {
@@ -238,12 +217,12 @@ void AppendFile::Open(const std::string& path, const std::string& source) {
 }
 
 bool AppendFile::StartWatching(const std::string& path) {
-    watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watchFd_ < 0) {
+    watchFd_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!watchFd_.IsOpen()) {
         return false;
     }
     for (const auto& [folder, name] : StepsTo(path)) {
-        int watch = ::inotify_add_watch(watchFd_, folder.c_str(), PathChanges);
+        int watch = ::inotify_add_watch(watchFd_.Get(), folder.c_str(), PathChanges);
         if (watch < 0) {
             DropWatch();
             return false;
@@ -252,7 +231,7 @@ bool AppendFile::StartWatching(const std::string& path) {
     }
     bool noticed = false;
     try {
-        noticed = ProgramLoop().WatchDescriptor(watchFd_, [this] { ReadWatch(); });
+        noticed = ProgramLoop().WatchDescriptor(watchFd_.Get(), [this] { ReadWatch(); });
     } catch (const std::system_error&) {
         // no loop: the path is looked at before each write
     }
@@ -263,15 +242,14 @@ bool AppendFile::StartWatching(const std::string& path) {
 }
 
 void AppendFile::StopWatching() {
-    if (watchFd_ >= 0) {
-        ProgramLoop().WatchDescriptor(watchFd_, {});
+    if (watchFd_.IsOpen()) {
+        ProgramLoop().WatchDescriptor(watchFd_.Get(), {});
         DropWatch();
     }
 }
 
 void AppendFile::DropWatch() {
-    ::close(watchFd_);
-    watchFd_ = -1;
+    watchFd_.Reset();
     watched_.clear();
 }
 
@@ -292,7 +270,7 @@ bool AppendFile::Concerns(int watch, uint32_t mask, std::string_view name) const
 void AppendFile::ReadWatch() {
     alignas(inotify_event) char buffer[4096];
     ssize_t n;
-    while ((n = ::read(watchFd_, buffer, sizeof buffer)) > 0) {
+    while ((n = ::read(watchFd_.Get(), buffer, sizeof buffer)) > 0) {
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             std::string_view name(event->name, strnlen(event->name, event->len));
@@ -305,7 +283,7 @@ void AppendFile::ReadWatch() {
 void ReplaceAtomically(const std::string& path, std::string_view bytes, const std::string& source) {
     std::string temporary = path + ".tmp";
     try {
-        Descriptor fd(OpenRegular(temporary, O_WRONLY | O_CREAT | O_TRUNC, source));
+        UniqueFd fd = OpenRegular(temporary, O_WRONLY | O_CREAT | O_TRUNC, source);
         WriteFully(fd.Get(), bytes, source);
         if (::fsync(fd.Get()) != 0) {
             RaiseFileError(errno, source);

@@ -2,6 +2,8 @@
 // folders, and an existence test that sees only ordinary files.
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -64,10 +66,10 @@ private:
     void ReadWatch();
     bool Concerns(int watch, uint32_t mask, std::string_view name) const;
 
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string path_;
     unsigned long device_ = 0, inode_ = 0; // what the path named at the open
-    int watchFd_ = -1;                     // inotify, or -1 when the path is looked at
+    UniqueFd watchFd_;                     // inotify, or none when the path is looked at
     std::vector<WatchedName> watched_;
     bool pathChanged_ = false; // the watch saw a change since the open
 };

@@ -5,6 +5,7 @@
 #include "base/OleDate.h"
 #include "platform/Files.h"
 #include "platform/MessageLoop.h"
+#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -119,23 +120,20 @@ std::vector<Item> ReadFolder(const std::string& path) {
 std::vector<FolderEntry> Listed(const std::string& path, const std::vector<Item>& items) {
     std::vector<FolderEntry> entries;
     entries.reserve(items.size());
-    int folder = -1;
+    UniqueFd folder;
     for (const Item& item : items) {
         if (!item.Recheck) {
             entries.push_back(item.Entry);
             continue;
         }
-        if (folder < 0) {
-            folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (!folder.IsOpen()) {
+            folder.Reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         }
         FolderEntry fresh;
         struct stat st {};
-        if (folder >= 0 && Examine(folder, item.Entry.Name, fresh, st)) {
+        if (folder.IsOpen() && Examine(folder.Get(), item.Entry.Name, fresh, st)) {
             entries.push_back(std::move(fresh));
         }
-    }
-    if (folder >= 0) {
-        ::close(folder);
     }
     return entries;
 }
@@ -191,7 +189,7 @@ public:
             items = ReadFolder(path);
         } catch (...) {
             if (watch >= 0 && folders_.count(watch) == 0) {
-                ::inotify_rm_watch(notify_, watch);
+                ::inotify_rm_watch(notify_.Get(), watch);
             }
             throw;
         }
@@ -228,8 +226,7 @@ private:
                                         IN_MODIFY | IN_MOVE_SELF | IN_MOVED_FROM | IN_MOVED_TO |
                                         IN_CLOSE_WRITE | IN_ONLYDIR;
 
-    ListingCache() {
-        notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ListingCache() : notify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
         // The page of a large folder takes megabytes for the length of one answer. Left to
         // itself, malloc may give them back after every page and fault them in afresh for
         // the next (hundreds of page faults a page, most of its time); they are kept
@@ -237,23 +234,18 @@ private:
         ::mallopt(M_MMAP_THRESHOLD, 16 << 20);
         ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
     }
-    ~ListingCache() {
-        if (notify_ >= 0) {
-            ::close(notify_);
-        }
-    }
 
     // The watch of the folder, or -1 when its listing cannot be kept.
     int Watch(const std::string& path) {
-        if (notify_ < 0) {
+        if (!notify_.IsOpen()) {
             return -1;
         }
-        int watch = ::inotify_add_watch(notify_, path.c_str(), Changes);
+        int watch = ::inotify_add_watch(notify_.Get(), path.c_str(), Changes);
         if (watch < 0 || folders_.count(watch) > 0) {
             return watch;
         }
         if (!NotifiesEveryChange(path)) {
-            ::inotify_rm_watch(notify_, watch);
+            ::inotify_rm_watch(notify_.Get(), watch);
             return -1;
         }
         return watch;
@@ -262,7 +254,7 @@ private:
     void DrainNotifications() {
         alignas(inotify_event) char buffer[8192];
         for (;;) {
-            ssize_t n = ::read(notify_, buffer, sizeof buffer);
+            ssize_t n = ::read(notify_.Get(), buffer, sizeof buffer);
             if (n <= 0) {
                 return;
             }
@@ -300,7 +292,7 @@ private:
     }
 
     void Drop(std::unordered_map<int, Folder>::iterator folder) {
-        ::inotify_rm_watch(notify_, folder->first);
+        ::inotify_rm_watch(notify_.Get(), folder->first);
         folders_.erase(folder);
     }
 
@@ -344,7 +336,7 @@ private:
     }
 
     std::mutex lock_;
-    int notify_ = -1;
+    UniqueFd notify_;
     std::unordered_map<int, Folder> folders_;
     std::chrono::milliseconds keepFor_ = std::chrono::seconds(10);
     Window expiryWindow_ = 0;

@@ -1,19 +1,17 @@
+// The message loop's queue and targets, and socket readiness turned into notifications;
+// see MessageLoop.h.
 #include "platform/MessageLoop.h"
+
+#include "platform/SocketErrors.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/timerfd.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace quenloft {
@@ -24,6 +22,18 @@ constexpr uint32_t FirstMessageId = 0xC000;
 constexpr int PollBatch = 64;
 // While messages keep coming, the sockets are polled once this many have been handled.
 constexpr int PollEvery = 32;
+
+constexpr uint32_t Epoll(EPOLL_EVENTS bit) {
+    return static_cast<uint32_t>(bit);
+}
+
+// A descriptor that start-up needs, or a std::system_error.
+int Needed(int fd) {
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "MessageLoop");
+    }
+    return fd;
+}
 
 // The pending error of a socket (reading it clears it).
 int PendingError(int fd) {
@@ -43,242 +53,22 @@ int32_t CloseErrorCode(int err) {
     return err == 0 ? 0 : SocketErrorCode(err);
 }
 
-int32_t ResolveErrorCode(int rc, int err) {
-    switch (rc) {
-    case EAI_NONAME:
-        return 11001; // host not found
-    case EAI_AGAIN:
-        return 11002; // nonauthoritative host not found (try again)
-    case EAI_FAIL:
-        return 11003; // nonrecoverable
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-#endif
-        return 11004; // a valid name without an IPv4 address
-    case EAI_MEMORY:
-        return SocketErrorCode(ENOBUFS);
-    case EAI_FAMILY:
-        return SocketErrorCode(EAFNOSUPPORT);
-    case EAI_SYSTEM:
-        return SocketErrorCode(err);
-    default:
-        return 11003;
-    }
-}
-
-// Resolves `name` into `out`; returns (length written, error code).
-std::pair<uint32_t, int32_t> ResolveInto(const std::string& name, HostEntryBuffer& out) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    int rc = getaddrinfo(name.c_str(), nullptr, &hints, &found);
-    if (rc != 0) {
-        return {0, ResolveErrorCode(rc, errno)};
-    }
-    const addrinfo* first = found;
-    while (first && first->ai_family != AF_INET) {
-        first = first->ai_next;
-    }
-    if (!first) {
-        freeaddrinfo(found);
-        return {0, 11004};
-    }
-    uint32_t address = reinterpret_cast<const sockaddr_in*>(first->ai_addr)->sin_addr.s_addr;
-    std::string_view official =
-        found->ai_canonname ? std::string_view(found->ai_canonname) : std::string_view(name);
-    official = official.substr(0, out.size() - sizeof address - 1);
-    std::memcpy(out.data(), &address, sizeof address);
-    std::memcpy(out.data() + sizeof address, official.data(), official.size());
-    out[sizeof address + official.size()] = std::byte{0};
-    freeaddrinfo(found);
-    return {static_cast<uint32_t>(sizeof address + official.size() + 1), 0};
-}
-
-void CloseIfOpen(int fd) {
-    if (fd >= 0) {
-        close(fd);
-    }
-}
-
 } // namespace
 
-int32_t SocketErrorCode(int e) {
-    switch (e) {
-    case EINTR:
-        return 10004;
-    case EACCES:
-    case EPERM:
-        return 10013;
-    case EFAULT:
-        return 10014;
-    case EINVAL:
-        return 10022;
-    case EMFILE:
-    case ENFILE:
-        return 10024;
-    case EAGAIN:
-        return 10035;
-    case EINPROGRESS:
-        return 10036;
-    case EALREADY:
-        return 10037;
-    case ENOTSOCK:
-    case EBADF:
-        return 10038;
-    case EDESTADDRREQ:
-        return 10039;
-    case EMSGSIZE:
-        return 10040;
-    case EPROTOTYPE:
-        return 10041;
-    case ENOPROTOOPT:
-        return 10042;
-    case EPROTONOSUPPORT:
-        return 10043;
-    case ESOCKTNOSUPPORT:
-        return 10044;
-    case EOPNOTSUPP:
-        return 10045;
-    case EPFNOSUPPORT:
-        return 10046;
-    case EAFNOSUPPORT:
-        return 10047;
-    case EADDRINUSE:
-        return 10048;
-    case EADDRNOTAVAIL:
-        return 10049;
-    case ENETDOWN:
-        return 10050;
-    case ENETUNREACH:
-        return 10051;
-    case ENETRESET:
-        return 10052;
-    case ECONNABORTED:
-        return 10053;
-    case ECONNRESET:
-        return 10054;
-    case ENOBUFS:
-    case ENOMEM:
-        return 10055;
-    case EISCONN:
-        return 10056;
-    case ENOTCONN:
-        return 10057;
-    case EPIPE:
-    case ESHUTDOWN:
-        return 10058;
-    case ETOOMANYREFS:
-        return 10059;
-    case ETIMEDOUT:
-        return 10060;
-    case ECONNREFUSED:
-        return 10061;
-    case ELOOP:
-        return 10062;
-    case ENAMETOOLONG:
-        return 10063;
-    case EHOSTDOWN:
-        return 10064;
-    case EHOSTUNREACH:
-        return 10065;
-    case ENOTEMPTY:
-        return 10066;
-    case EUSERS:
-        return 10068;
-    case EDQUOT:
-        return 10069;
-    case ESTALE:
-        return 10070;
-    case EREMOTE:
-        return 10071;
-    default:
-        return e;
-    }
-}
-
-HostEntry ReadHostEntry(const HostEntryBuffer& buffer) {
-    HostEntry entry;
-    std::memcpy(&entry.Address, buffer.data(), sizeof entry.Address);
-    const char* name = reinterpret_cast<const char*>(buffer.data()) + sizeof entry.Address;
-    entry.Name.assign(name, strnlen(name, buffer.size() - sizeof entry.Address));
-    return entry;
-}
-
-// The resolver's state, shared with its thread so that the thread never outlives what it
-// touches: it posts only while the loop is alive, under this lock.
-struct MessageLoop::Resolver {
-    struct Request {
-        uint32_t Handle;
-        Window Target;
-        uint32_t Msg;
-        std::string Name;
-        std::shared_ptr<HostEntryBuffer> Reply;
-    };
-
-    std::mutex Lock;
-    std::condition_variable Wake;
-    std::deque<Request> Pending;
-    MessageLoop* Loop = nullptr;
-    bool Started = false;
-    uint32_t NextHandle = 1;
-
-    static void Work(std::shared_ptr<Resolver> self) {
-        for (;;) {
-            Request request;
-            {
-                std::unique_lock lock(self->Lock);
-                self->Wake.wait(lock, [&] { return !self->Pending.empty() || !self->Loop; });
-                if (!self->Loop) {
-                    return;
-                }
-                request = std::move(self->Pending.front());
-                self->Pending.pop_front();
-            }
-            auto [length, error] = ResolveInto(request.Name, *request.Reply);
-            std::lock_guard lock(self->Lock);
-            if (!self->Loop) {
-                return;
-            }
-            self->Loop->Post(request.Target, request.Msg, request.Handle, MakeLong(length, error));
-        }
-    }
-};
-
-MessageLoop::MessageLoop() {
-    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+MessageLoop::MessageLoop()
+    : epollFd_(Needed(epoll_create1(EPOLL_CLOEXEC))),
+      wakeFd_(Needed(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))), descriptors_(epollFd_.Get()) {
     epoll_event wake{};
     wake.events = EPOLLIN;
-    wake.data.fd = wakeFd_;
-    if (epollFd_ < 0 || wakeFd_ < 0 || timerFd_ < 0 ||
-        epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0 ||
-        !WatchDescriptor(timerFd_, [this] { PostDueTimers(); })) {
-        int err = errno;
-        CloseIfOpen(epollFd_);
-        CloseIfOpen(wakeFd_);
-        CloseIfOpen(timerFd_);
-        throw std::system_error(err, std::generic_category(), "MessageLoop");
+    wake.data.fd = wakeFd_.Get();
+    if (epoll_ctl(epollFd_.Get(), EPOLL_CTL_ADD, wakeFd_.Get(), &wake) != 0) {
+        throw std::system_error(errno, std::generic_category(), "MessageLoop");
     }
-    resolver_ = std::make_shared<Resolver>();
-    resolver_->Loop = this;
 }
 
-MessageLoop::~MessageLoop() {
-    {
-        std::lock_guard lock(resolver_->Lock);
-        resolver_->Loop = nullptr;
-    }
-    resolver_->Wake.notify_all();
-    close(epollFd_);
-    close(wakeFd_);
-    close(timerFd_);
-}
+MessageLoop::~MessageLoop() = default;
+
+// ---- Targets and the queue ----
 
 uint32_t MessageLoop::RegisterMessage(std::string_view name) {
     auto [it, added] = messageIds_.try_emplace(std::string(name), 0);
@@ -317,41 +107,21 @@ void MessageLoop::Push(Message m) {
     std::lock_guard lock(queueLock_);
     m.Sequence = nextSequence_++;
     queue_.push_back(m);
+    WakeUp();
+}
+
+// Makes the wake-up descriptor readable, once until it is settled; under queueLock_.
+void MessageLoop::WakeUp() {
     if (!woken_) {
         woken_ = true;
         uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = write(wakeFd_.Get(), &one, sizeof one);
     }
 }
 
 void MessageLoop::PostAfter(std::chrono::milliseconds delay, Window w, uint32_t msg,
                             uintptr_t first, intptr_t second) {
-    timers_.emplace(std::chrono::steady_clock::now() + delay, Message{w, msg, first, second, 0, 0});
-    ArmTimer();
-}
-
-// The timer descriptor becomes readable when the earliest timer is due.
-void MessageLoop::ArmTimer() {
-    itimerspec when{};
-    if (!timers_.empty()) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
-            timers_.begin()->first - std::chrono::steady_clock::now());
-        auto ns = std::max<int64_t>(left.count(), 1); // 0 would disarm it
-        when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-        when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    }
-    timerfd_settime(timerFd_, 0, &when, nullptr);
-}
-
-void MessageLoop::PostDueTimers() {
-    uint64_t expirations;
-    [[maybe_unused]] ssize_t n = read(timerFd_, &expirations, sizeof expirations);
-    auto now = std::chrono::steady_clock::now();
-    while (!timers_.empty() && timers_.begin()->first <= now) {
-        Push(timers_.begin()->second);
-        timers_.erase(timers_.begin());
-    }
-    ArmTimer();
+    descriptors_.After(delay, [this, m = Message{w, msg, first, second, 0, 0}] { Push(m); });
 }
 
 bool MessageLoop::PopBefore(uint64_t end, Message& m) {
@@ -370,7 +140,7 @@ void MessageLoop::SettleWakeup(bool idlePass) {
     std::lock_guard lock(queueLock_);
     if (idlePass && queue_.empty() && woken_) {
         uint64_t count;
-        [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
+        [[maybe_unused]] ssize_t n = read(wakeFd_.Get(), &count, sizeof count);
         woken_ = false;
     }
 }
@@ -451,18 +221,17 @@ void MessageLoop::Run() {
 void MessageLoop::Quit() {
     quit_.store(true);
     std::lock_guard lock(queueLock_);
-    if (!woken_) {
-        woken_ = true;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
-    }
+    WakeUp();
 }
 
+// ---- Socket readiness ----
+
 MessageLoop::Watch* MessageLoop::Find(int fd) {
-    if (fd < 0 || static_cast<size_t>(fd) >= watches_.size() || !watches_[fd].Active) {
+    if (fd < 0 || static_cast<size_t>(fd) >= sockets_.size() ||
+        sockets_[fd].Phase == WatchPhase::Off) {
         return nullptr;
     }
-    return &watches_[fd];
+    return &sockets_[fd];
 }
 
 int MessageLoop::AsyncSelect(int fd, Window target, uint32_t msg, uint32_t events) {
@@ -471,14 +240,7 @@ int MessageLoop::AsyncSelect(int fd, Window target, uint32_t msg, uint32_t event
         return -1;
     }
     if (events == 0) {
-        if (Watch* w = Find(fd)) {
-            Window oldTarget = w->Target;
-            uint32_t oldMsg = w->Msg;
-            w->Active = false;
-            UpdateInterest(fd, *w);
-            *w = Watch{};
-            Purge(oldTarget, oldMsg, fd);
-        }
+        Cancel(fd);
         return 0;
     }
     int type = 0;
@@ -491,18 +253,19 @@ int MessageLoop::AsyncSelect(int fd, Window target, uint32_t msg, uint32_t event
     if (flags < 0 || (!(flags & O_NONBLOCK) && fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) {
         return -1;
     }
-    if (static_cast<size_t>(fd) >= watches_.size()) {
-        watches_.resize(static_cast<size_t>(fd) + 1);
+    if (static_cast<size_t>(fd) >= sockets_.size()) {
+        sockets_.resize(static_cast<size_t>(fd) + 1);
     }
-    Watch& w = watches_[fd];
-    if (w.Active && w.Inode != info.st_ino) {
+    Watch& w = sockets_[fd];
+    if (w.Phase != WatchPhase::Off && w.Inode != info.st_ino) {
         // The number was closed without cancelling and now names another socket.
         Purge(w.Target, w.Msg, fd);
         w = Watch{};
     }
-    if (!w.Active) {
-        w.Active = true;
+    if (w.Phase == WatchPhase::Off) {
+        // A datagram socket reports at once; a stream socket once it listens or connects.
         w.Stream = type == SOCK_STREAM;
+        w.Phase = w.Stream ? WatchPhase::Registered : WatchPhase::Open;
         w.Inode = info.st_ino;
     }
     w.Target = target;
@@ -515,6 +278,20 @@ int MessageLoop::AsyncSelect(int fd, Window target, uint32_t msg, uint32_t event
         return -1;
     }
     return 0;
+}
+
+// The socket leaves the epoll set, and its notifications still queued go with it.
+void MessageLoop::Cancel(int fd) {
+    Watch* w = Find(fd);
+    if (!w) {
+        return;
+    }
+    Window target = w->Target;
+    uint32_t msg = w->Msg;
+    w->Phase = WatchPhase::Off;
+    UpdateInterest(fd, *w);
+    *w = Watch{};
+    Purge(target, msg, fd);
 }
 
 void MessageLoop::Purge(Window target, uint32_t msg, int fd) {
@@ -532,10 +309,7 @@ void MessageLoop::WatchStream(int fd) {
     int listening = 0;
     socklen_t len = sizeof listening;
     getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len);
-    w->Listening = listening != 0;
-    w->Watched = true;
-    w->Finished = false;
-    w->ReadShut = false;
+    w->Phase = listening != 0 ? WatchPhase::Listening : WatchPhase::Open;
     UpdateInterest(fd, *w);
 }
 
@@ -544,67 +318,80 @@ void MessageLoop::WatchConnect(int fd) {
     if (!w) {
         return;
     }
-    w->Connecting = true;
-    w->Watched = true;
-    w->Listening = false;
-    w->Finished = false;
+    w->Phase = WatchPhase::Connecting;
     UpdateInterest(fd, *w);
 }
 
 void MessageLoop::WatchWritable(int fd) {
     Watch* w = Find(fd);
-    if (!w || w->Finished || w->WriteArmed) {
+    if (!w || w->Phase == WatchPhase::Finished || w->WriteArmed) {
         return;
     }
     w->WriteArmed = true;
     UpdateInterest(fd, *w);
 }
 
-// Puts the socket into the epoll set with the mask its state calls for, or takes it out.
+bool MessageLoop::WatchDescriptor(int fd, std::function<void()> handler) {
+    return descriptors_.Watch(fd, std::move(handler));
+}
+
+// The epoll mask a watch's phase calls for; none while it has nothing to report.
+std::optional<uint32_t> MessageLoop::InterestOf(const Watch& w) {
+    uint32_t readable = (w.Events & (SocketReadable | SocketAccept)) ? Epoll(EPOLLIN) : 0;
+    uint32_t peerClose = w.Stream ? Epoll(EPOLLRDHUP) : 0;
+    uint32_t writable = w.WriteArmed ? Epoll(EPOLLOUT) : 0;
+    switch (w.Phase) {
+    case WatchPhase::Connecting:
+        return readable | peerClose | EPOLLOUT;
+    case WatchPhase::Listening:
+        return readable | writable;
+    case WatchPhase::Open:
+        return readable | peerClose | writable;
+    case WatchPhase::ReadShut:
+        return writable;
+    case WatchPhase::Off:
+    case WatchPhase::Registered:
+    case WatchPhase::Finished:
+        break;
+    }
+    return std::nullopt;
+}
+
+// Puts the socket into the epoll set with the mask its phase calls for, or takes it out.
 bool MessageLoop::UpdateInterest(int fd, Watch& w) {
-    bool wanted = w.Active && !w.Finished && (!w.Stream || w.Watched);
-    if (!wanted) {
+    std::optional<uint32_t> mask = InterestOf(w);
+    if (!mask) {
         if (w.InSet) {
-            epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr); // fails harmlessly once closed
+            epoll_ctl(epollFd_.Get(), EPOLL_CTL_DEL, fd, nullptr); // fails harmlessly once closed
             w.InSet = false;
         }
         return true;
     }
-    uint32_t mask = 0;
-    if ((w.Events & (SocketReadable | SocketAccept)) && !w.ReadShut) {
-        mask |= EPOLLIN;
-    }
-    if (w.Stream && !w.Listening && !w.ReadShut) {
-        mask |= EPOLLRDHUP;
-    }
-    if (w.Connecting || w.WriteArmed) {
-        mask |= EPOLLOUT;
-    }
-    if (w.InSet && mask == w.Interest) {
+    if (w.InSet && *mask == w.Interest) {
         return true;
     }
     epoll_event ev{};
-    ev.events = mask;
+    ev.events = *mask;
     ev.data.fd = fd;
     int op = w.InSet ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-    int rc = epoll_ctl(epollFd_, op, fd, &ev);
+    int rc = epoll_ctl(epollFd_.Get(), op, fd, &ev);
     if (rc != 0 && errno == (w.InSet ? ENOENT : EEXIST)) {
-        rc = epoll_ctl(epollFd_, w.InSet ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &ev);
+        rc = epoll_ctl(epollFd_.Get(), w.InSet ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &ev);
     }
     if (rc != 0) {
         return false;
     }
     w.InSet = true;
-    w.Interest = mask;
+    w.Interest = *mask;
     return true;
 }
 
 void MessageLoop::PollSockets(int timeoutMs) {
     epoll_event ready[PollBatch];
-    int n = epoll_wait(epollFd_, ready, PollBatch, timeoutMs);
+    int n = epoll_wait(epollFd_.Get(), ready, PollBatch, timeoutMs);
     for (int i = 0; i < n; ++i) {
         int fd = ready[i].data.fd;
-        if (fd == wakeFd_ || CallDescriptorHandler(fd)) {
+        if (fd == wakeFd_.Get() || descriptors_.Call(fd)) {
             continue;
         }
         if (Watch* w = Find(fd)) {
@@ -613,117 +400,103 @@ void MessageLoop::PollSockets(int timeoutMs) {
     }
 }
 
-bool MessageLoop::WatchDescriptor(int fd, std::function<void()> handler) {
-    auto known = std::find_if(descriptorHandlers_.begin(), descriptorHandlers_.end(),
-                              [fd](const auto& entry) { return entry.first == fd; });
-    if (!handler) {
-        if (known != descriptorHandlers_.end()) {
-            epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
-            descriptorHandlers_.erase(known);
-        }
-        return true;
-    }
-    auto held = std::make_shared<std::function<void()>>(std::move(handler));
-    if (known != descriptorHandlers_.end()) {
-        known->second = std::move(held);
-        return true;
-    }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = fd;
-    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
-        return false;
-    }
-    descriptorHandlers_.emplace_back(fd, std::move(held));
-    return true;
-}
-
-// False when no handler watches fd (it is then a socket's).
-bool MessageLoop::CallDescriptorHandler(int fd) {
-    for (const auto& [watched, handler] : descriptorHandlers_) {
-        if (watched == fd) {
-            std::shared_ptr<std::function<void()>> held = handler; // may end its own watch
-            try {
-                (*held)();
-            } catch (...) {
-                // Nothing that runs from the loop lets an error escape it.
-            }
-            return true;
-        }
-    }
-    return false;
-}
-
 // Turns one epoll report into notifications, in the order: connect finished, connection
 // request or readable, writable, closed.
 void MessageLoop::Translate(int fd, Watch& w, uint32_t ready) {
-    if (w.Connecting) {
-        if (!(ready & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
-            return;
+    switch (w.Phase) {
+    case WatchPhase::Connecting:
+        if (EndConnect(fd, w, ready)) {
+            ReportOpen(fd, w, ready & ~Epoll(EPOLLOUT));
         }
-        int err = PendingError(fd);
-        w.Connecting = false;
-        Notify(fd, w, SocketConnected, err == 0 ? 0 : SocketErrorCode(err));
-        if (err != 0) {
-            Finish(fd, w);
-            return;
-        }
-        UpdateInterest(fd, w);
-        ready &= ~static_cast<uint32_t>(EPOLLOUT);
+        break;
+    case WatchPhase::Listening:
+        ReportListening(fd, w, ready);
+        break;
+    case WatchPhase::Open:
+        ReportOpen(fd, w, ready);
+        break;
+    case WatchPhase::ReadShut:
+        ReportAfterReadShut(fd, w, ready);
+        break;
+    case WatchPhase::Off:
+    case WatchPhase::Registered:
+    case WatchPhase::Finished:
+        break; // not in the epoll set: nothing to report
     }
-    if (w.Listening) {
-        if (ready & EPOLLERR) {
-            PendingError(fd);
-        }
-        if (ready & EPOLLIN) {
-            Notify(fd, w, SocketAccept, 0);
-        }
-        return;
+}
+
+// The end of a non-blocking connect, as event 16 with its error. True when the connection
+// is open; false while the connect goes on, or when it failed (nothing more comes then).
+bool MessageLoop::EndConnect(int fd, Watch& w, uint32_t ready) {
+    if (!(ready & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
+        return false;
     }
+    int err = PendingError(fd);
+    w.Phase = WatchPhase::Open;
+    Notify(fd, w, SocketConnected, err == 0 ? 0 : SocketErrorCode(err));
+    if (err != 0) {
+        Finish(fd, w);
+        return false;
+    }
+    UpdateInterest(fd, w);
+    return true;
+}
+
+void MessageLoop::ReportListening(int fd, Watch& w, uint32_t ready) {
+    if (ready & EPOLLERR) {
+        PendingError(fd);
+    }
+    if (ready & EPOLLIN) {
+        Notify(fd, w, SocketAccept, 0);
+    }
+}
+
+void MessageLoop::ReportOpen(int fd, Watch& w, uint32_t ready) {
     if (!w.Stream) {
         if (ready & EPOLLERR) {
             PendingError(fd); // an unconnected datagram socket has no one to tell
         }
-    } else if (w.ReadShut) {
-        WatchAfterReadShut(fd, w, ready);
-        return;
     } else if (ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
-        // The closed notification drains what is left, so it comes alone.
-        bool hungUp = ready & (EPOLLERR | EPOLLHUP);
-        int err = hungUp ? PendingError(fd) : 0;
-        if (!(w.Events & SocketClosed) && (ready & EPOLLIN)) {
-            Notify(fd, w, SocketReadable, 0);
-        }
-        Notify(fd, w, SocketClosed, CloseErrorCode(err));
-        if (hungUp) {
-            Finish(fd, w);
-        } else {
-            // Only the peer's sending side is shut: an answer under way may still go out.
-            w.ReadShut = true;
-            UpdateInterest(fd, w);
-        }
+        ReportPeerClose(fd, w, ready);
         return;
     }
     if (ready & EPOLLIN) {
         Notify(fd, w, SocketReadable, 0);
     }
-    if ((ready & EPOLLOUT) && w.WriteArmed) {
-        w.WriteArmed = false;
+    ReportWritable(fd, w, ready);
+}
+
+// The closed notification drains what is left, so it comes alone.
+void MessageLoop::ReportPeerClose(int fd, Watch& w, uint32_t ready) {
+    bool hungUp = ready & (EPOLLERR | EPOLLHUP);
+    int err = hungUp ? PendingError(fd) : 0;
+    if (!(w.Events & SocketClosed) && (ready & EPOLLIN)) {
+        Notify(fd, w, SocketReadable, 0);
+    }
+    Notify(fd, w, SocketClosed, CloseErrorCode(err));
+    if (hungUp) {
+        Finish(fd, w);
+    } else {
+        // Only the peer's sending side is shut: an answer under way may still go out.
+        w.Phase = WatchPhase::ReadShut;
         UpdateInterest(fd, w);
-        Notify(fd, w, SocketWritable, 0);
     }
 }
 
 // After the peer shut its sending side nothing more is read; what is reported is room to
 // write the rest, and the end of the connection (both sides shut, or a reset) as a
 // second closed notification.
-void MessageLoop::WatchAfterReadShut(int fd, Watch& w, uint32_t ready) {
+void MessageLoop::ReportAfterReadShut(int fd, Watch& w, uint32_t ready) {
     if (ready & (EPOLLERR | EPOLLHUP)) {
         int err = PendingError(fd);
         Notify(fd, w, SocketClosed, CloseErrorCode(err));
         Finish(fd, w);
         return;
     }
+    ReportWritable(fd, w, ready);
+}
+
+void MessageLoop::ReportWritable(int fd, Watch& w, uint32_t ready) {
     if ((ready & EPOLLOUT) && w.WriteArmed) {
         w.WriteArmed = false;
         UpdateInterest(fd, w);
@@ -732,7 +505,7 @@ void MessageLoop::WatchAfterReadShut(int fd, Watch& w, uint32_t ready) {
 }
 
 void MessageLoop::Finish(int fd, Watch& w) {
-    w.Finished = true;
+    w.Phase = WatchPhase::Finished;
     w.WriteArmed = false;
     UpdateInterest(fd, w);
 }
@@ -752,20 +525,14 @@ void MessageLoop::Notify(int fd, Watch& w, uint32_t event, int32_t error) {
     Push(Message{w.Target, w.Msg, static_cast<uintptr_t>(fd), MakeLong(event, error), 0, level});
 }
 
+// ---- Host names ----
+
 uint32_t MessageLoop::AsyncResolve(Window w, uint32_t msg, std::string name,
                                    std::shared_ptr<HostEntryBuffer> reply) {
-    std::lock_guard lock(resolver_->Lock);
-    if (!resolver_->Started) {
-        std::thread(Resolver::Work, resolver_).detach();
-        resolver_->Started = true;
-    }
-    uint32_t handle = resolver_->NextHandle++;
-    if (resolver_->NextHandle == 0) {
-        resolver_->NextHandle = 1;
-    }
-    resolver_->Pending.push_back({handle, w, msg, std::move(name), std::move(reply)});
-    resolver_->Wake.notify_one();
-    return handle;
+    return resolver_.Resolve(std::move(name), std::move(reply),
+                             [this, w, msg](uint32_t handle, uint32_t length, int32_t error) {
+                                 Post(w, msg, handle, MakeLong(length, error));
+                             });
 }
 
 MessageLoop& ProgramLoop() {

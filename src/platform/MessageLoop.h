@@ -1,19 +1,23 @@
-// The program's message loop: message targets with a procedure, posted messages, socket
-// readiness turned into posted notifications (epoll), and host names resolved in the
-// background. It stands in for the window messages and asynchronous sockets of a desktop
-// system, so the socket layer above keeps the shape of such a program.
+// The program's message loop: message targets with a procedure, posted messages, and socket
+// readiness turned into posted notifications (epoll); beside them, in units of their own,
+// host names resolved in the background (HostResolver) and the watches of other
+// descriptors and timers (DescriptorWatches). It stands in for the window messages and
+// asynchronous sockets of a desktop system, so the socket layer above keeps the shape of
+// such a program.
 #pragma once
 
-#include <array>
+#include "platform/DescriptorWatches.h"
+#include "platform/HostResolver.h"
+#include "platform/UniqueFd.h"
+
 #include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -34,21 +38,6 @@ enum SocketEvent : uint32_t {
     SocketConnected = 16,
     SocketClosed = 32,
 };
-
-// The reply buffer of a resolution. The resolver writes, from its own thread, the first
-// IPv4 address in network byte order (4 bytes) and then the official name, zero-terminated.
-inline constexpr std::size_t HostEntrySize = 1024;
-using HostEntryBuffer = std::array<std::byte, HostEntrySize>;
-
-struct HostEntry {
-    uint32_t Address = 0; // network byte order
-    std::string Name;
-};
-HostEntry ReadHostEntry(const HostEntryBuffer& buffer);
-
-// The socket error number of an errno value: the code of the same condition in the
-// socket error table (EADDRINUSE gives 10048); other values keep their number.
-int32_t SocketErrorCode(int errnoValue);
 
 inline intptr_t MakeLong(uint32_t low, uint32_t high) {
     return static_cast<intptr_t>((low & 0xFFFFu) | ((high & 0xFFFFu) << 16));
@@ -104,7 +93,7 @@ public:
     // Readable while anything is pending (a queued message or a ready socket), and for at
     // most one pass after that; for a notifier of another main loop, which then calls
     // RunOnePass.
-    int Descriptor() const { return epollFd_; }
+    int Descriptor() const { return epollFd_.Get(); }
     // Handles the messages queued when it began, then polls the sockets without waiting.
     // While messages keep coming (a transfer paced by its own completions), the sockets
     // are polled once a few dozen messages have been handled since the last poll, not
@@ -129,46 +118,56 @@ private:
         uint64_t Sequence;
         uint8_t Notified; // event bits posted by the poller (cleared when delivered)
     };
+    // Where a socket's registration stands: it decides what epoll watches for and what a
+    // report becomes.
+    enum class WatchPhase : uint8_t {
+        Off,        // not registered (a free slot)
+        Registered, // a stream socket with nothing to report until it listens or connects
+        Connecting, // a non-blocking connect under way: its end is reported as event 16
+        Listening,  // connection requests are reported
+        Open,       // connected, or a datagram socket: readable, writable, closed
+        ReadShut,   // the peer shut its sending side: only room to write and the end
+        Finished,   // closed (or a failed connect) reported: nothing more comes
+    };
     struct Watch {
+        WatchPhase Phase = WatchPhase::Off;
         Window Target = 0;
         uint32_t Msg = 0;
         uint32_t Events = 0;
-        uint32_t Interest = 0; // epoll mask in force while InSet
-        uint64_t Inode = 0;    // tells a new socket from a closed one with the same number
-        uint8_t Queued = 0;    // readable / accept notifications waiting in the queue
-        bool Active = false;
-        bool InSet = false;
-        bool Stream = false;
-        bool Watched = false; // a stream socket that has something to report
-        bool Connecting = false;
-        bool WriteArmed = false;
-        bool Listening = false;
-        bool Finished = false; // closed (or a failed connect) reported: nothing more comes
-        bool ReadShut = false; // the peer shut its sending side: only writing is watched
+        uint64_t Inode = 0;      // tells a new socket from a closed one with the same number
+        bool Stream = false;     // a stream socket, not a datagram one
+        bool WriteArmed = false; // a send could not take everything: writable comes once
+        uint8_t Queued = 0;      // readable / accept notifications waiting in the queue
+        bool InSet = false;      // in the epoll set, with the mask Interest
+        uint32_t Interest = 0;
     };
-    struct Resolver;
 
     void Push(Message m);
+    void WakeUp();
     bool PopBefore(uint64_t end, Message& m);
     bool HasQueued();
     void Deliver(const Message& m);
-    void PollSockets(int timeoutMs);
-    void Translate(int fd, Watch& w, uint32_t ready);
-    void Notify(int fd, Watch& w, uint32_t event, int32_t error);
-    void WatchAfterReadShut(int fd, Watch& w, uint32_t ready);
-    void Finish(int fd, Watch& w);
-    bool UpdateInterest(int fd, Watch& w);
-    void Purge(Window target, uint32_t msg, int fd);
-    Watch* Find(int fd);
     void SettleWakeup(bool idlePass);
-    bool CallDescriptorHandler(int fd);
-    void PostDueTimers();
-    void ArmTimer();
+    void PollSockets(int timeoutMs);
 
-    int epollFd_ = -1;
-    int wakeFd_ = -1;
-    int timerFd_ = -1;
-    std::multimap<std::chrono::steady_clock::time_point, Message> timers_; // by when due
+    void Cancel(int fd);
+    Watch* Find(int fd);
+    void Purge(Window target, uint32_t msg, int fd);
+    static std::optional<uint32_t> InterestOf(const Watch& w);
+    bool UpdateInterest(int fd, Watch& w);
+    void Translate(int fd, Watch& w, uint32_t ready);
+    bool EndConnect(int fd, Watch& w, uint32_t ready);
+    void ReportListening(int fd, Watch& w, uint32_t ready);
+    void ReportOpen(int fd, Watch& w, uint32_t ready);
+    void ReportPeerClose(int fd, Watch& w, uint32_t ready);
+    void ReportAfterReadShut(int fd, Watch& w, uint32_t ready);
+    void ReportWritable(int fd, Watch& w, uint32_t ready);
+    void Notify(int fd, Watch& w, uint32_t event, int32_t error);
+    void Finish(int fd, Watch& w);
+
+    UniqueFd epollFd_;
+    UniqueFd wakeFd_;
+    DescriptorWatches descriptors_; // other descriptors and the timers
 
     std::mutex queueLock_; // guards the queue, the sequence and the wake flag
     std::deque<Message> queue_;
@@ -176,13 +175,13 @@ private:
     bool woken_ = false;
     int deliveredSincePoll_ = 0;
 
-    std::vector<Watch> watches_; // by descriptor number
-    std::vector<std::pair<int, std::shared_ptr<std::function<void()>>>> descriptorHandlers_;
+    std::vector<Watch> sockets_; // by descriptor number
     std::unordered_map<Window, std::shared_ptr<WindowProc>> windows_;
     Window nextWindow_ = 1;
     std::unordered_map<std::string, uint32_t> messageIds_;
     std::atomic<bool> quit_{false};
-    std::shared_ptr<Resolver> resolver_;
+    // Declared last, so it goes first: its thread stops posting before the queue goes.
+    HostResolver resolver_;
 };
 
 // The program's one loop, created at first use and never destroyed (objects that outlive

@@ -1,5 +1,6 @@
 #include "store/clsLog.h"
 
+#include "base/TextHelpers.h"
 #include "platform/Files.h"
 
 namespace quenloft {
@@ -8,15 +9,12 @@ namespace {
 
 // Control bytes would let a client end a line early and forge the next one.
 std::string EscapeControlBytes(std::string_view text) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
         auto b = static_cast<unsigned char>(c);
         if (b < 32 || b == 127) {
-            out += "\\x";
-            out += Hex[b >> 4];
-            out += Hex[b & 15];
+            AppendHexEscape(out, "\\x", b);
         } else {
             out += c;
         }

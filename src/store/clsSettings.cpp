@@ -1,8 +1,8 @@
 #include "store/clsSettings.h"
 
-#include "app/modMain.h"
 #include "base/AsciiCase.h"
 #include "base/Error.h"
+#include "base/TextHelpers.h"
 #include "platform/Files.h"
 
 #include <cerrno>

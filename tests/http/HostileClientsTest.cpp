@@ -1,6 +1,7 @@
 // Clients that try to make the server hold memory or descriptors, and HTTP/1.0 clients that
 // wait for the close: real sockets on 127.0.0.1, real files, exact bytes.
 #include "LoopbackClient.h"
+#include "ServerFixture.h"
 #include "app/modMain.h"
 #include "http/clsHTTP.h"
 #include "support/TempFolder.h"
@@ -48,24 +49,13 @@ std::string UnfinishedHead(size_t size) {
     return start + std::string(size - start.size(), 'h');
 }
 
-class Hostile : public ::testing::Test {
+class Hostile : public quenloft::testing::ServerFixture {
 protected:
     void SetUp() override {
-        root = dir.MakeFolder("www");
-        gSettings = clsSettings();
-        gStatistics = clsSettings();
-        gSettings.SetVariableValue(Variant("IndexPath"), Variant(root));
-        gLog.SetFileName(dir / "Log.dat");
+        ServerFixture::SetUp();
         dir.Write("www/a.txt", "abc");
-        server.StartServer(0);
-        port = server.PrimarySocket->LocalPort();
-    }
-    void TearDown() override {
-        server.StopServer();
-        RunPasses(5);
     }
 
-    int32_t Statistic(const char* key) { return gStatistics.VariableValue(Variant(key)).ToLong(); }
     // The connection the server accepted last.
     clsConnection& Newest() {
         for (size_t i = server.Connections.size(); i-- > 0;) {
@@ -83,10 +73,6 @@ protected:
         });
     }
 
-    TempFolder dir;
-    std::string root;
-    clsHTTP server;
-    int port = 0;
     const std::string abc = Answer("HTTP/1.1 200 OK", "Keep-Alive", "abc");
 };
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/MessageLoop.h"
+#include "platform/UniqueFd.h"
 #include "support/LoopRunner.h"
 
 #include <arpa/inet.h>
@@ -21,48 +22,46 @@ namespace quenloft::testing {
 class LoopbackClient {
 public:
     explicit LoopbackClient(int port, int receiveBuffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (receiveBuffer > 0) { // a client that reads slowly
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+            ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::connect(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
-    ~LoopbackClient() { ::close(fd_); }
     LoopbackClient(const LoopbackClient&) = delete;
     LoopbackClient& operator=(const LoopbackClient&) = delete;
 
     // Closes with a reset instead of an orderly end.
     // Shuts the sending side only, as a client does that has said all it will say.
-    void ShutdownSending() { ::shutdown(fd_, SHUT_WR); }
+    void ShutdownSending() { ::shutdown(fd_.Get(), SHUT_WR); }
     void Reset() {
         linger hard{1, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        ::close(fd_);
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::setsockopt(fd_.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        fd_.Reset(::socket(AF_INET, SOCK_STREAM, 0));
     }
     int LocalPort() const {
         sockaddr_in address{};
         socklen_t size = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        ::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&address), &size);
         return ntohs(address.sin_port);
     }
 
     // The kernel has completed the connection, whether or not the server accepted it yet.
     bool Connected() const {
-        pollfd writable{fd_, POLLOUT, 0};
+        pollfd writable{fd_.Get(), POLLOUT, 0};
         int error = 0;
         socklen_t size = sizeof error;
         return ::poll(&writable, 1, 0) == 1 && (writable.revents & POLLOUT) &&
-               ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+               ::getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
     }
 
     bool Send(std::string_view bytes) {
         return RunUntil([&] {
-                   ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+                   ssize_t n = ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
                    if (n > 0) {
                        bytes.remove_prefix(static_cast<size_t>(n));
                    }
@@ -116,7 +115,7 @@ private:
     bool Pull(std::string& into, size_t limit) {
         char buffer[65536];
         while (into.size() < limit && !closed_) {
-            ssize_t n = ::recv(fd_, buffer, std::min(sizeof buffer, limit - into.size()), 0);
+            ssize_t n = ::recv(fd_.Get(), buffer, std::min(sizeof buffer, limit - into.size()), 0);
             if (n < 0 && errno == EAGAIN) {
                 return false;
             }
@@ -129,7 +128,7 @@ private:
         return closed_;
     }
 
-    int fd_ = -1;
+    UniqueFd fd_;
     bool closed_ = false;
 };
 

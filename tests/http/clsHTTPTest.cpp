@@ -2,6 +2,7 @@
 #include "http/clsHTTP.h"
 
 #include "LoopbackClient.h"
+#include "ServerFixture.h"
 #include "app/modMain.h"
 #include "base/Error.h"
 #include "support/TempFolder.h"
@@ -49,29 +50,14 @@ std::string Get(const std::string& target, const std::string& headers = "") {
     return "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n";
 }
 
-class Serving : public ::testing::Test {
+class Serving : public quenloft::testing::ServerFixture {
 protected:
-    void SetUp() override {
-        root = dir.MakeFolder("www");
-        gSettings = clsSettings();
-        gStatistics = clsSettings();
-        gSettings.SetVariableValue(Variant("IndexPath"), Variant(root));
-        gLog.SetFileName(dir / "Log.dat");
-        server.StartServer(0);
-        port = server.PrimarySocket->LocalPort();
-    }
-    void TearDown() override {
-        server.StopServer();
-        RunPasses(5);
-    }
-
     // The answer to one request on a new connection.
     std::string Fetch(const std::string& request) {
         LoopbackClient client(port);
         client.Send(request);
         return client.ReadAnswer();
     }
-    int32_t Statistic(const char* key) { return gStatistics.VariableValue(Variant(key)).ToLong(); }
     std::string Write(const std::string& name, const std::string& bytes) {
         return dir.Write("www/" + name, bytes);
     }
@@ -89,11 +75,6 @@ protected:
         }
         return requests;
     }
-
-    TempFolder dir;
-    std::string root;
-    clsHTTP server;
-    int port = 0;
 };
 
 TEST_F(Serving, FilesOfEverySizeArriveWholeOnOneConnection) {

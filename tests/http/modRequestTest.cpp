@@ -1,8 +1,8 @@
 // The socket-free parts of request handling: URL coding, target mapping, framing checks,
-// the listing page's names, the content-type table and the media-type database.
+// the content-type table, and the listing page's names and columns built from a real folder.
 #include "http/modRequest.h"
 
-#include "platform/MediaTypes.h"
+#include "base/OleDate.h"
 #include "support/TempFolder.h"
 
 #include <array>
@@ -171,7 +171,7 @@ TEST(ListingPage, PlainNamesAndOtherNamesAreCutAlike) {
     }
 }
 
-TEST(ContentTypes, TableFirstThenTheSystemDatabase) {
+TEST(ContentTypes, TheServersOwnTable) {
     std::pair<const char*, const char*> cases[] = {
         {"JPG", "image/jpeg"},
         {"PNG", "image/x-PNG"},
@@ -185,14 +185,92 @@ TEST(ContentTypes, TableFirstThenTheSystemDatabase) {
     for (const auto& [ext, type] : cases) {
         EXPECT_EQ(TableContentType(ext), type) << ext;
     }
-    auto types = mediatypes::ParseMediaTypes("# txt\ntext/plain\t\ttxt TEXT\r\n"
-                                             "application/x-other txt zz # zzz\n");
-    EXPECT_EQ(types,
-              (std::unordered_map<std::string, std::string>{
-                  {"txt", "text/plain"}, {"text", "text/plain"}, {"zz", "application/x-other"}}));
-    if (!mediatypes::LookupMediaType("txt").empty()) { // the media-types package is installed
-        EXPECT_EQ(mediatypes::LookupMediaType("TXT"), "text/plain");
-        EXPECT_EQ(mediatypes::LookupMediaType("old/README"), "");
+}
+
+TEST(ListingPage, ColumnsWidthsEscapingAndParentLink) {
+    TempFolder dir;
+    const time_t when = 1135445400;
+    std::string date = OleDateText(OleDateFromTime(when));
+    std::string longName(40, 'n');
+    dir.MakeFolder("docs/img");
+    dir.Write("docs/" + longName, "0123456789");
+    dir.Write("docs/<b>&.txt", "");
+    for (std::string name : {"docs/" + longName, std::string("docs/<b>&.txt"),
+                             std::string("docs/img"), std::string("")}) {
+        dir.Touch(name, when);
+    }
+    auto safe = SafeTable();
+    ListingRequest request{"/docs/%3Cq%3E/?x=<y>", dir / "docs/", true, true, false, "h", 80};
+    std::string page = ListingPage(request, safe);
+    std::string rows =
+        "<title>Index of /docs/%3Cq%3E/</title>|" +
+        ("<pre>      <strong>Name</strong>" + std::string(35, ' ') +
+         "<strong>Last modified</strong>" + std::string(9, ' ') + "<strong>Size</strong>\r\n") +
+        "|<hr>[DIR] <a href=\"/docs/\">Parent Directory</a>" + std::string(23, ' ') + date +
+        "   - \r\n|      <a href=%3Cb%3E%26.txt>&lt;b&gt;&amp;.txt</a> " + std::string(30, ' ') +
+        date + "   0\r\n|      <a href=img/>img</a> " + std::string(35, ' ') + date +
+        "   0\r\n|      <a href=" + longName + ">" + std::string(34, 'n') + "...</a>  " + date +
+        "   10\r\n|</pre><hr>\r\n<address>Quenloft at h Port 80</address>\r\n</body></html>";
+    size_t at = 0;
+    for (size_t end; (end = rows.find('|')) != std::string::npos || !rows.empty();) {
+        std::string piece = rows.substr(0, end);
+        rows = end == std::string::npos ? "" : rows.substr(end + 1);
+        size_t found = page.find(piece, at);
+        ASSERT_NE(found, std::string::npos) << piece;
+        at = found + piece.size();
+    }
+}
+
+// Names count characters, not bytes: a valid UTF-8 sequence is one, any other byte one
+// ISO-8859-1 character. Every character outside printable ASCII becomes a numeric
+// reference, so the page is pure ASCII; links keep the escaped bytes of the name.
+TEST(ListingPage, NamesCountCharactersAndThePageIsPureAscii) {
+    std::string e = "\xC3\xA9";        // é
+    std::string kana = "\xE3\x81\x82"; // あ
+    auto repeat = [](const std::string& text, int count) {
+        std::string out;
+        for (int i = 0; i < count; ++i) {
+            out += text;
+        }
+        return out;
+    };
+    struct Row {
+        std::string Name, Link, Shown;
+        int Padding;
+    };
+    std::vector<Row> rows = {
+        {"R" + e + "sum" + e + ".pdf", "R%C3%A9sum%C3%A9.pdf", "R&#233;sum&#233;.pdf", 28},
+        {repeat(e, 37), repeat("%C3%A9", 37), repeat("&#233;", 37), 1},         // at the bound
+        {repeat(e, 38), repeat("%C3%A9", 38), repeat("&#233;", 34) + "...", 1}, // one past it
+        {"ab" + repeat(kana, 40), "ab" + repeat("%E3%81%82", 40),
+         "ab" + repeat("&#12354;", 32) + "...", 1},
+        {"x" + repeat(kana, 34) + "yz", "x" + repeat("%E3%81%82", 34) + "yz",
+         "x" + repeat("&#12354;", 34) + "yz", 1},
+        {"bad\xE9\xFF.txt", "bad%E9%FF.txt", "bad&#233;&#255;.txt", 29},  // stray bytes
+        {"cut\xE3\x81", "cut%E3%81", "cut&#227;&#129;", 33},              // a sequence cut short
+        {"long\xC0\xAF", "long%C0%AF", "long&#192;&#175;", 32},           // an overlong "/"
+        {"sur\xED\xA0\x80", "sur%ED%A0%80", "sur&#237;&#160;&#128;", 32}, // a surrogate
+        {"smile\xF0\x9F\x98\x80", "smile%F0%9F%98%80", "smile&#128512;", 32},
+        {"tab\there", "tab%09here", "tab&#9;here", 30},
+        {"plain-" + std::string(31, 'a'), "plain%2D" + std::string(31, 'a'),
+         "plain-" + std::string(31, 'a'), 1},
+    };
+    TempFolder dir;
+    for (const Row& row : rows) {
+        dir.Write("f/" + row.Name, "");
+    }
+    auto safe = SafeTable();
+    ListingRequest request{"/caf" + e + "/", dir / "f/", false, false, false, "h", 80};
+    std::string page = ListingPage(request, safe);
+    EXPECT_NE(page.find("<title>Index of /caf&#233;/</title>"), std::string::npos);
+    EXPECT_NE(page.find("<h1>Index of /caf&#233;/</h1>"), std::string::npos);
+    for (const Row& row : rows) {
+        std::string expected = "\r\n      <a href=" + row.Link + ">" + row.Shown + "</a> " +
+                               std::string(size_t(row.Padding), ' ') + "\r\n";
+        EXPECT_NE(page.find(expected), std::string::npos) << row.Shown;
+    }
+    for (char c : page) {
+        ASSERT_TRUE(static_cast<unsigned char>(c) < 128) << "a byte outside ASCII";
     }
 }
 

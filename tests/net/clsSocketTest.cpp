@@ -15,6 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -239,6 +240,33 @@ TEST_F(SocketTest, ListenAcceptAndConnectByAddress) {
     EXPECT_EQ(a.RemotePort(), client->LocalPort());
     EXPECT_EQ(a.Protocol(), 0);
     EXPECT_EQ(server->State(), clsSocket::StateListening) << "accepting leaves it listening";
+}
+
+// Accepted and connecting sockets send small blocks at once; a corked one holds back partial
+// segments until it is uncorked. A socket without a handle has nothing to set.
+TEST_F(SocketTest, TcpOptionsReachTheSocket) {
+    StartServer();
+    ConnectClient("127.0.0.1");
+    auto option = [](const clsSocket& s, int name) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        getsockopt(s.SocketHandle(), IPPROTO_TCP, name, &value, &size);
+        return value;
+    };
+    clsSocket& a = *accepted[0];
+    EXPECT_EQ(option(*client, TCP_NODELAY), 1);
+    EXPECT_EQ(option(a, TCP_NODELAY), 1);
+    EXPECT_EQ(option(a, TCP_CORK), 0);
+    a.SetCork(true);
+    EXPECT_EQ(option(a, TCP_CORK), 1);
+    a.SetCork(false);
+    EXPECT_EQ(option(a, TCP_CORK), 0);
+    a.SetNoDelay(false);
+    EXPECT_EQ(option(a, TCP_NODELAY), 0);
+    auto unopened = std::make_shared<clsSocket>();
+    unopened->SetCork(true);
+    unopened->SetNoDelay(true);
+    EXPECT_EQ(unopened->SocketHandle(), -1);
 }
 
 TEST_F(SocketTest, ConnectByNameGoesThroughTheResolver) {

@@ -5,6 +5,7 @@
 
 #include "app/modMain.h"
 #include "http/clsHTTP.h"
+#include "platform/UniqueFd.h"
 #include "support/TempFolder.h"
 #include "ui/frmSettings.h"
 #include "ui/modDesktop.h"
@@ -67,16 +68,15 @@ inline sockaddr_in Loopback(int port) {
 
 // A socket listening on 127.0.0.1 at a port of the system's choice.
 struct Listener {
-    int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    UniqueFd Fd{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     int Port = [this] {
         sockaddr_in address = Loopback(0);
         socklen_t length = sizeof address;
-        ::bind(Fd, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(Fd, 4);
-        ::getsockname(Fd, reinterpret_cast<sockaddr*>(&address), &length);
+        ::bind(Fd.Get(), reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(Fd.Get(), 4);
+        ::getsockname(Fd.Get(), reinterpret_cast<sockaddr*>(&address), &length);
         return int(ntohs(address.sin_port));
     }();
-    ~Listener() { ::close(Fd); }
 };
 
 inline int FreePort() {
