@@ -39,13 +39,15 @@ private:
 std::string RuntimeErrorText(int32_t number);
 
 // "Resume next": runs one step; a failing step is skipped and the caller goes on.
-// Returns whether the step completed. Any exception counts as a failed step.
+// Returns whether the step completed. Only the program's own Error counts as a failed
+// step: anything else (out of memory, say) is no step's failure and goes on to where the
+// message loop's dispatch ends.
 template <typename Step>
 bool ResumeNext(Step&& step) {
     try {
         step();
         return true;
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return false;
     }
 }

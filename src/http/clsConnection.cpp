@@ -1,7 +1,6 @@
 // One client connection: event forwarding and the open file of a transfer.
 #include "http/clsConnection.h"
 
-#include "http/clsHTTP.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -95,47 +94,55 @@ int64_t FileTransfer::SendPiece(clsSocket& socket, int64_t limit) {
 
 // Holding a counted reference keeps this object alive when the server empties its slot
 // while the event is being handled. A connection no longer in its slot has nothing to say.
-void clsConnection::Forward(const char* eventType, std::vector<Variant> paramenters) {
-    try {
-        auto self = shared_from_this();
-        if (Trapper && Index >= 0 && Index < static_cast<int32_t>(Trapper->Connections.size()) &&
-            Trapper->Connections[static_cast<size_t>(Index)].get() == this) {
-            Trapper->SocketEvent(Index, eventType, paramenters);
-        }
-    } catch (...) {
-        // Nothing from the message loop escapes.
+void clsConnection::Forward(SocketEventType eventType, const SocketEventParameters& paramenters) {
+    auto self = shared_from_this();
+    if (Trapper && Trapper->Holds(*this)) {
+        Trapper->SocketEvent(Index, eventType, paramenters);
     }
 }
 
 void clsConnection::OnClose() {
-    Forward("OnClose");
+    Forward(SocketEventType::OnClose);
 }
 
 void clsConnection::OnConnect() {
-    Forward("OnConnect");
+    Forward(SocketEventType::OnConnect);
 }
 
 void clsConnection::OnConnectionRequest(int32_t requestID) {
-    Forward("OnConnectionRequest", {Variant(requestID)});
+    SocketEventParameters p;
+    p.RequestID = requestID;
+    Forward(SocketEventType::OnConnectionRequest, p);
 }
 
 void clsConnection::OnDataArrival(int32_t bytesTotal) {
-    Forward("OnDataArrival", {Variant(bytesTotal)});
+    SocketEventParameters p;
+    p.BytesTotal = bytesTotal;
+    Forward(SocketEventType::OnDataArrival, p);
 }
 
 void clsConnection::OnError(int16_t Number, std::string& Description, int32_t Scode,
                             const std::string& Source, const std::string& HelpFile,
                             int32_t HelpContext, bool& /*CancelDisplay*/) {
-    Forward("OnError", {Variant(Number), Variant(Description), Variant(Scode), Variant(Source),
-                        Variant(HelpFile), Variant(HelpContext)});
+    SocketEventParameters p;
+    p.Number = Number;
+    p.Description = Description;
+    p.Scode = Scode;
+    p.Source = Source;
+    p.HelpFile = HelpFile;
+    p.HelpContext = HelpContext;
+    Forward(SocketEventType::OnError, p);
 }
 
 void clsConnection::OnSendComplete() {
-    Forward("OnSendComplete");
+    Forward(SocketEventType::OnSendComplete);
 }
 
-void clsConnection::OnSendProgress(int32_t /*bytesSent*/, int32_t /*bytesRemaining*/) {
-    Forward("OnSendProgress");
+void clsConnection::OnSendProgress(int32_t bytesSent, int32_t bytesRemaining) {
+    SocketEventParameters p;
+    p.BytesSent = bytesSent;
+    p.BytesRemaining = bytesRemaining;
+    Forward(SocketEventType::OnSendProgress, p);
 }
 
 } // namespace quenloft

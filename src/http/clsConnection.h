@@ -1,6 +1,6 @@
 // The state of one client connection: its socket, the request bytes not yet answered, the
 // header lists of the current exchange and the file being sent. It forwards every event of
-// its socket to the server by name.
+// its socket to the server that holds it, as a typed event.
 #pragma once
 
 #include "http/FileCache.h"
@@ -11,10 +11,50 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quenloft {
 
-class clsHTTP;
+class clsConnection;
+
+// The events of a connection's socket, as the server receives them.
+enum class SocketEventType {
+    OnClose,
+    OnConnect,
+    OnConnectionRequest,
+    OnDataArrival,
+    OnError,
+    OnSendComplete,
+    OnSendProgress,
+};
+
+// What an event carries; only the fields of its own kind are set. The texts are valid for
+// the length of the event.
+struct SocketEventParameters {
+    int32_t RequestID = 0;      // OnConnectionRequest
+    int32_t BytesTotal = 0;     // OnDataArrival
+    int32_t BytesSent = 0;      // OnSendProgress
+    int32_t BytesRemaining = 0; // OnSendProgress
+    int16_t Number = 0;         // OnError, with the five after it
+    std::string_view Description;
+    int32_t Scode = 0;
+    std::string_view Source;
+    std::string_view HelpFile;
+    int32_t HelpContext = 0;
+};
+
+// The receiver of a connection's events: the server that keeps it in its table.
+class ConnectionTrap {
+public:
+    // Whether slot `Index` of the table still holds `Connection`.
+    virtual bool Holds(const clsConnection& Connection) const = 0;
+    // Every event of connection `requestID`'s socket.
+    virtual void SocketEvent(int32_t requestID, SocketEventType EventType,
+                             const SocketEventParameters& Paramenters) = 0;
+
+protected:
+    ~ConnectionTrap() = default;
+};
 
 // The file of the answer being sent, kept open for the length of one transfer so that each
 // piece is one read at a known offset, and so that the bytes sent are exactly the length
@@ -53,11 +93,11 @@ private:
 
 class clsConnection : public SocketEvents, public std::enable_shared_from_this<clsConnection> {
 public:
-    std::string Buffer;         // request bytes received and not yet answered
-    int64_t FileIndex = 0;      // 1-based position of the next piece of the file
-    clsHTTP* Trapper = nullptr; // receives this connection's socket events; not owned
-    std::string URL;            // local path of the file still being sent; empty when none
-    std::string Response;       // status line of the current answer
+    std::string Buffer;                // request bytes received and not yet answered
+    int64_t FileIndex = 0;             // 1-based position of the next piece of the file
+    ConnectionTrap* Trapper = nullptr; // receives this connection's socket events; not owned
+    std::string URL;                   // local path of the file still being sent; empty when none
+    std::string Response;              // status line of the current answer
     std::optional<clsMIME> RequestMIME;
     std::optional<clsMIME> ResponseMIME;
     int32_t Index = 0; // slot number in the server's table
@@ -84,7 +124,7 @@ public:
     void OnSendProgress(int32_t bytesSent, int32_t bytesRemaining) override;
 
 private:
-    void Forward(const char* eventType, std::vector<Variant> paramenters = {});
+    void Forward(SocketEventType eventType, const SocketEventParameters& paramenters = {});
 };
 
 } // namespace quenloft

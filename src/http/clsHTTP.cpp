@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <optional>
 
 namespace quenloft {
@@ -131,16 +132,15 @@ void clsHTTP::SetUnansweredLimit(size_t bytes) {
 
 // --- the connection table ----------------------------------------------------------
 
+// A connection that cannot be taken is closed by the socket layer: its client sees it end.
 void clsHTTP::OnConnectionRequest(int32_t requestID) {
-    try {
+    ResumeNext([&] {
         if (requestID < 0) {
             AcceptFailed();
         } else {
             AcceptConnection(requestID);
         }
-    } catch (...) {
-        // Nothing from the message loop escapes; the client sees its connection closed.
-    }
+    });
 }
 
 void clsHTTP::AcceptConnection(int32_t requestID) {
@@ -225,25 +225,43 @@ void clsHTTP::EmptySlot(int32_t index) {
 
 // --- socket events -----------------------------------------------------------------
 
-void clsHTTP::SocketEvent(int32_t requestID, const std::string& EventType,
-                          const std::vector<Variant>& /*Paramenters*/) {
-    try {
-        if (requestID < 0 || requestID >= static_cast<int32_t>(Connections.size())) {
-            return;
+// When the handling of an event fails for any reason but an Error (out of memory, say), the
+// connection's exchange is in no known state: the connection leaves its slot (its socket
+// closes when the event ends), and the failure goes on to the loop's catch-all.
+struct clsHTTP::DropOnFailure {
+    clsHTTP& Server;
+    int32_t Slot;
+    int Failing = std::uncaught_exceptions();
+    ~DropOnFailure() {
+        if (std::uncaught_exceptions() > Failing) {
+            Server.EmptySlot(Slot);
         }
-        auto C = Connections[static_cast<size_t>(requestID)];
-        if (!C) {
-            return;
-        }
-        if (EventType == "OnClose" || EventType == "OnError") {
-            EmptySlot(requestID); // a failed socket frees its slot like a closed one
-        } else if (EventType == "OnDataArrival") {
-            DataArrival(*C);
-        } else if (EventType == "OnSendComplete") {
-            SendComplete(*C);
-        }
-    } catch (...) {
-        // Nothing from the message loop escapes.
+    }
+};
+
+void clsHTTP::SocketEvent(int32_t requestID, SocketEventType EventType,
+                          const SocketEventParameters& /*Paramenters*/) {
+    if (requestID < 0 || requestID >= static_cast<int32_t>(Connections.size())) {
+        return;
+    }
+    auto C = Connections[static_cast<size_t>(requestID)];
+    if (!C) {
+        return;
+    }
+    DropOnFailure guard{*this, requestID};
+    switch (EventType) {
+    case SocketEventType::OnClose:
+    case SocketEventType::OnError:
+        EmptySlot(requestID); // a failed socket frees its slot like a closed one
+        break;
+    case SocketEventType::OnDataArrival:
+        ResumeNext([&] { DataArrival(*C); });
+        break;
+    case SocketEventType::OnSendComplete:
+        ResumeNext([&] { SendComplete(*C); });
+        break;
+    default:
+        break;
     }
 }
 

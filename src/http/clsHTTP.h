@@ -17,7 +17,7 @@
 
 namespace quenloft {
 
-class clsHTTP : public SocketEvents {
+class clsHTTP : public SocketEvents, public ConnectionTrap {
 public:
     clsHTTP();
     ~clsHTTP() override;
@@ -32,9 +32,11 @@ public:
     // Stops listening and drops every connection. Touches nothing when stopped.
     void StopServer();
 
-    // Every event of connection `requestID`'s socket, by name.
-    void SocketEvent(int32_t requestID, const std::string& EventType,
-                     const std::vector<Variant>& Paramenters);
+    // Every event of connection `requestID`'s socket. A failing step of its handling (an
+    // Error) ends the handling; any other failure also drops the connection and goes on.
+    void SocketEvent(int32_t requestID, SocketEventType EventType,
+                     const SocketEventParameters& Paramenters) override;
+    bool Holds(const clsConnection& C) const override;
     // Bytes received on a connection: frames the requests they complete and answers
     // them one at a time, in order.
     void ReceiveData(clsConnection& Connection, std::string_view data);
@@ -71,12 +73,12 @@ private:
     void AcceptConnection(int32_t requestID);
     void AcceptFailed();
     static bool IsLive(const std::shared_ptr<clsConnection>& C);
-    bool Holds(const clsConnection& C) const;
     int32_t LiveConnections() const;
     int32_t ReusableSlot() const;
     void EvictLongestSilent(const clsConnection* spared = nullptr);
     void EmptySlot(int32_t index);
 
+    struct DropOnFailure;
     void DataArrival(clsConnection& C);
     void SettleBuffer(clsConnection& C, size_t held);
     void KeepUnansweredBounded();

@@ -250,17 +250,13 @@ uint32_t ResolveMessage() {
 
 intptr_t SocketWindowProc(Window window, uint32_t message, uintptr_t first, intptr_t second) {
     Module& m = M();
-    try {
-        if (message == m.WinsockMessage) {
-            DispatchNotification(first, second);
-            return 0;
-        }
-        if (message == m.ResolveMessage) {
-            DispatchResolveReply(first, second);
-            return 0;
-        }
-    } catch (...) {
-        return 0; // an error in the handling of a notification ends it quietly
+    if (message == m.WinsockMessage) {
+        DispatchNotification(first, second);
+        return 0;
+    }
+    if (message == m.ResolveMessage) {
+        DispatchResolveReply(first, second);
+        return 0;
     }
     WindowProc previous = m.PreviousWindowProc;
     return previous ? previous(window, message, first, second) : 0;

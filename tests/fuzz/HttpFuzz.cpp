@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (C->Buffer.size() > MaxRequestHead) {
             __builtin_trap();
         }
-        server.SocketEvent(0, "OnSendComplete", {});
+        server.SocketEvent(0, SocketEventType::OnSendComplete, {});
     }
-    server.SocketEvent(0, "OnClose", {});
+    server.SocketEvent(0, SocketEventType::OnClose, {});
     if (server.Connections[0] != nullptr) {
         __builtin_trap();
     }

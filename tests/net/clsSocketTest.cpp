@@ -16,9 +16,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <new>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace quenloft {
@@ -651,6 +653,31 @@ TEST_F(SocketTest, AHandlerMayDropTheLastReferenceToItsSocket) {
         ASSERT_TRUE(RunUntil([&] { return peerEvents.Count("Close") == (withData ? 2 : 1); }));
         accepted.clear();
     }
+}
+
+// A handler that fails for no reason of the program's own (out of memory, say) ends the
+// handling of that one notification: the loop goes on, and so does the socket.
+TEST_F(SocketTest, AHandlerFailingUnexpectedlyStopsNeitherTheLoopNorTheSocket) {
+    StartServer();
+    int fd = RawClient();
+    bool failOnce = true;
+    peerEvents.Data = [&] {
+        if (std::exchange(failOnce, false)) {
+            throw std::bad_alloc();
+        }
+    };
+    ASSERT_EQ(send(fd, "one", 3, 0), 3);
+    ASSERT_TRUE(RunUntil([&] { return !failOnce; }));
+    Variant first;
+    accepted[0]->GetData(first);
+    EXPECT_EQ(first.Text(), "one");
+    ASSERT_EQ(send(fd, "two", 3, 0), 3);
+    ASSERT_TRUE(
+        RunUntil([&] { return peerEvents.Has("Data 3") && peerEvents.Count("Data") == 2; }));
+    accepted[0]->SendData("answer");
+    EXPECT_EQ(ReadExactly(fd, 6), "answer");
+    shutdown(fd, SHUT_WR);
+    EXPECT_TRUE(RunUntil([&] { return peerEvents.Has("Close"); }));
 }
 
 TEST_F(SocketTest, AHandlerMayCloseAndReopenItsSocket) {
