@@ -36,7 +36,7 @@ inline bool StartServing(int32_t port) {
 }
 
 inline void SayServing(const char* folder) {
-    std::printf("Quenloft serving %s on port %d\n", folder, gServer().PrimarySocket->LocalPort());
+    std::printf("Quenloft serving %s on port %d\n", folder, gServer().PrimarySocket()->LocalPort());
     std::fflush(stdout);
 }
 

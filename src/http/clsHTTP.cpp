@@ -102,21 +102,21 @@ void clsHTTP::SetArray(std::span<bool> bArray, int32_t startVal, int32_t endVal,
 }
 
 void clsHTTP::StartServer(int32_t Port) {
-    PrimarySocket = std::make_shared<clsSocket>();
-    PrimarySocket->SetOwner(this);
-    PrimarySocket->SetLocalPort(Port);
-    PrimarySocket->Listen();
+    primarySocket_ = std::make_shared<clsSocket>();
+    primarySocket_->SetOwner(this);
+    primarySocket_->SetLocalPort(Port);
+    primarySocket_->Listen();
     descriptorLimit_ = ConnectionsTheDescriptorsAllow();
 }
 
 void clsHTTP::StopServer() {
-    if (PrimarySocket) {
-        PrimarySocket->CloseSocket();
-        PrimarySocket.reset();
+    if (primarySocket_) {
+        primarySocket_->CloseSocket();
+        primarySocket_.reset();
     }
     // The table is made consistent before the connections (and their sockets) go.
-    auto dropped = std::move(Connections); // leaves the table empty
-    ConnectionCount = 0;
+    auto dropped = std::move(connections_); // leaves the table empty
+    connectionCount_ = 0;
     unanswered_ = 0;
     dropped.clear();
     keptFiles_.Clear();
@@ -151,8 +151,8 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
     }
     int32_t slot = ReusableSlot();
     if (slot < 0) {
-        Connections.emplace_back();
-        slot = ConnectionCount++;
+        connections_.emplace_back();
+        slot = connectionCount_++;
     }
     auto C = std::make_shared<clsConnection>();
     C->Socket = socket;
@@ -161,7 +161,7 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
     C->Index = slot;
     C->LastActivity = ++activityClock_;
     EmptySlot(slot); // a closed connection still held there goes first
-    Connections[static_cast<size_t>(slot)] = C;
+    connections_[static_cast<size_t>(slot)] = C;
     C->Socket->CloseSocket();
     C->Socket->Accept(requestID);
     // Small answers must not wait for acknowledgements (Nagle's algorithm); the socket
@@ -174,27 +174,27 @@ bool clsHTTP::IsLive(const std::shared_ptr<clsConnection>& C) {
 }
 
 bool clsHTTP::Holds(const clsConnection& C) const {
-    return C.Index >= 0 && C.Index < static_cast<int32_t>(Connections.size()) &&
-           Connections[static_cast<size_t>(C.Index)].get() == &C;
+    return C.Index >= 0 && C.Index < static_cast<int32_t>(connections_.size()) &&
+           connections_[static_cast<size_t>(C.Index)].get() == &C;
 }
 
 int32_t clsHTTP::LiveConnections() const {
-    return static_cast<int32_t>(std::count_if(Connections.begin(), Connections.end(), IsLive));
+    return static_cast<int32_t>(std::count_if(connections_.begin(), connections_.end(), IsLive));
 }
 
 int32_t clsHTTP::ReusableSlot() const {
-    auto free = std::find_if_not(Connections.begin(), Connections.end(), IsLive);
-    return free == Connections.end() ? -1 : static_cast<int32_t>(free - Connections.begin());
+    auto free = std::find_if_not(connections_.begin(), connections_.end(), IsLive);
+    return free == connections_.end() ? -1 : static_cast<int32_t>(free - connections_.begin());
 }
 
 // At the bound the connection that has gone longest without receiving or sending
 // anything makes room, so idle and stalled clients cannot lock others out.
 void clsHTTP::EvictLongestSilent(const clsConnection* spared) {
     int32_t oldest = -1;
-    for (size_t i = 0; i < Connections.size(); ++i) {
-        if (IsLive(Connections[i]) && Connections[i].get() != spared &&
+    for (size_t i = 0; i < connections_.size(); ++i) {
+        if (IsLive(connections_[i]) && connections_[i].get() != spared &&
             (oldest < 0 ||
-             Connections[i]->LastActivity < Connections[size_t(oldest)]->LastActivity)) {
+             connections_[i]->LastActivity < connections_[size_t(oldest)]->LastActivity)) {
             oldest = static_cast<int32_t>(i);
         }
     }
@@ -213,9 +213,9 @@ void clsHTTP::AcceptFailed() {
 }
 
 void clsHTTP::EmptySlot(int32_t index) {
-    if (index >= 0 && index < static_cast<int32_t>(Connections.size())) {
+    if (index >= 0 && index < static_cast<int32_t>(connections_.size())) {
         // The slot is empty before the connection (and its socket) goes.
-        auto dropped = std::move(Connections[static_cast<size_t>(index)]);
+        auto dropped = std::move(connections_[static_cast<size_t>(index)]);
         if (dropped) {
             unanswered_ -= dropped->CountedBytes;
             dropped->CountedBytes = 0;
@@ -241,10 +241,10 @@ struct clsHTTP::DropOnFailure {
 
 void clsHTTP::SocketEvent(int32_t requestID, SocketEventType EventType,
                           const SocketEventParameters& /*Paramenters*/) {
-    if (requestID < 0 || requestID >= static_cast<int32_t>(Connections.size())) {
+    if (requestID < 0 || requestID >= static_cast<int32_t>(connections_.size())) {
         return;
     }
-    auto C = Connections[static_cast<size_t>(requestID)];
+    auto C = connections_[static_cast<size_t>(requestID)];
     if (!C) {
         return;
     }
@@ -309,10 +309,10 @@ void clsHTTP::SettleBuffer(clsConnection& C, size_t held) {
 void clsHTTP::KeepUnansweredBounded() {
     while (unanswered_ > unansweredLimit_) {
         auto most = std::max_element(
-            Connections.begin(), Connections.end(), [](const auto& a, const auto& b) {
+            connections_.begin(), connections_.end(), [](const auto& a, const auto& b) {
                 return (a ? a->CountedBytes : 0) < (b ? b->CountedBytes : 0);
             });
-        std::shared_ptr<clsConnection> C = most == Connections.end() ? nullptr : *most;
+        std::shared_ptr<clsConnection> C = most == connections_.end() ? nullptr : *most;
         if (!C || C->CountedBytes == 0) {
             return;
         }
@@ -656,14 +656,14 @@ std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std:
     ResumeNext([&] {
         request.ShowHidden = gSettings.VariableValue(Variant("DLShowHiddenFiles")).EqualsNumber(1);
     });
-    if (!PrimarySocket) {
+    if (!primarySocket_) {
         return {}; // the footer names the listening socket
     }
-    request.HostName = PrimarySocket->LocalHostName();
+    request.HostName = primarySocket_->LocalHostName();
     if (request.HostName.empty()) {
         request.HostName = MachineName();
     }
-    request.Port = PrimarySocket->LocalPort();
+    request.Port = primarySocket_->LocalPort();
     std::string page;
     ResumeNext([&] { page = ListingPage(request, SafeChars); });
     return page;

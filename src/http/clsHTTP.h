@@ -22,9 +22,13 @@ public:
     clsHTTP();
     ~clsHTTP() override;
 
-    std::shared_ptr<clsSocket> PrimarySocket; // the listening socket; absent while stopped
-    std::vector<std::shared_ptr<clsConnection>> Connections; // slot number = Index
-    int32_t ConnectionCount = 0;
+    // The listening socket; absent while stopped.
+    const std::shared_ptr<clsSocket>& PrimarySocket() const { return primarySocket_; }
+    // The connection table: slot number = Index; a slot may be empty.
+    const std::vector<std::shared_ptr<clsConnection>>& Connections() const { return connections_; }
+    int32_t ConnectionCount() const { return connectionCount_; }
+    // The connections whose socket is still open.
+    int32_t LiveConnections() const;
 
     // Listens on `Port`; a failure (10048 "Address already in use." from
     // "clsSocket.Listen", for example) reaches the caller.
@@ -73,7 +77,6 @@ private:
     void AcceptConnection(int32_t requestID);
     void AcceptFailed();
     static bool IsLive(const std::shared_ptr<clsConnection>& C);
-    int32_t LiveConnections() const;
     int32_t ReusableSlot() const;
     void EvictLongestSilent(const clsConnection* spared = nullptr);
     void EmptySlot(int32_t index);
@@ -110,6 +113,12 @@ private:
     void AnswerPage(clsConnection& C, const std::string& status, const std::string& body);
     void Answer(clsConnection& C, const std::string& status, const std::string& body);
 
+    // Tests that place a connection in the table by hand.
+    friend struct ServerInternals;
+
+    std::shared_ptr<clsSocket> primarySocket_;
+    std::vector<std::shared_ptr<clsConnection>> connections_;
+    int32_t connectionCount_ = 0;
     std::array<bool, 256> SafeChars{};
     int32_t limitCap_ = 4096;        // set by SetConnectionLimit
     int32_t descriptorLimit_ = 4096; // what the descriptor limit allows, found at start

@@ -124,12 +124,13 @@ public:
     // The memory the receive buffer holds, its bytes and its spare room.
     size_t ReceiveCapacity() const { return receiveBuffer_.capacity(); }
 
-    // Entry points for the socket service (modSocketSupport), not for other callers.
+private:
+    // The socket service (modSocketSupport) hands notifications and resolution replies in.
+    friend struct SocketDispatch;
     void PostSocketEvent(int32_t event, int32_t error);
     void PostGetHostEvent(int32_t requestHandle, uint32_t address, const std::string& name,
                           int32_t error);
 
-private:
     int32_t vbSocket();
     bool EnsureSocket();
     void ReadBufferSizes();

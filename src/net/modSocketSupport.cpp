@@ -79,7 +79,16 @@ void ForgetResolve(uint32_t request) {
     m.ResolveBuffers.erase(request);
 }
 
-void DispatchNotification(uintptr_t handle, intptr_t second) {
+} // namespace
+
+// What reaches a socket object from the loop: a notification of its handle, or the reply
+// to its resolution request.
+struct SocketDispatch {
+    static void Notification(uintptr_t handle, intptr_t second);
+    static void ResolveReply(uintptr_t first, intptr_t second);
+};
+
+void SocketDispatch::Notification(uintptr_t handle, intptr_t second) {
     Module& m = M();
     auto it = m.SocketRegistry.find(static_cast<int32_t>(handle));
     if (it == m.SocketRegistry.end()) {
@@ -92,7 +101,7 @@ void DispatchNotification(uintptr_t handle, intptr_t second) {
     }
 }
 
-void DispatchResolveReply(uintptr_t first, intptr_t second) {
+void SocketDispatch::ResolveReply(uintptr_t first, intptr_t second) {
     Module& m = M();
     auto request = static_cast<uint32_t>(first);
     int32_t error = HighWord(static_cast<int32_t>(second));
@@ -119,8 +128,6 @@ void DispatchResolveReply(uintptr_t first, intptr_t second) {
     socket->PostGetHostEvent(static_cast<int32_t>(request), host.Address,
                              StringFromAnsiPointer(host.Name.c_str()), 0);
 }
-
-} // namespace
 
 std::string SocketErrorText(int32_t code) {
     const char* text = nullptr;
@@ -251,11 +258,11 @@ uint32_t ResolveMessage() {
 intptr_t SocketWindowProc(Window window, uint32_t message, uintptr_t first, intptr_t second) {
     Module& m = M();
     if (message == m.WinsockMessage) {
-        DispatchNotification(first, second);
+        SocketDispatch::Notification(first, second);
         return 0;
     }
     if (message == m.ResolveMessage) {
-        DispatchResolveReply(first, second);
+        SocketDispatch::ResolveReply(first, second);
         return 0;
     }
     WindowProc previous = m.PreviousWindowProc;

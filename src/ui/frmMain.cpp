@@ -198,9 +198,9 @@ void frmMain::SetStatus(int32_t lngStatus) {
 
 void frmMain::ShowServedPlace() {
     bool running =
-        StatusOf(cmdStart->text().toStdString()) == StatusRunning && gServer().PrimarySocket;
+        StatusOf(cmdStart->text().toStdString()) == StatusRunning && gServer().PrimarySocket();
     if (running) {
-        int32_t port = gServer().PrimarySocket->LocalPort();
+        int32_t port = gServer().PrimarySocket()->LocalPort();
         std::vector<std::string> urls = OpenAddresses(MachineAddresses(), port);
         urls.empty() ? ShowAddresses({LoopbackAddress(port)}, true) : ShowAddresses(urls, false);
     } else {

@@ -16,6 +16,16 @@
 
 using namespace quenloft;
 
+namespace quenloft {
+// Places a connection in the server's table as its accepting would.
+struct ServerInternals {
+    static void Place(clsHTTP& server, const std::shared_ptr<clsConnection>& C) {
+        server.connections_ = {C};
+        server.connectionCount_ = 1;
+    }
+};
+} // namespace quenloft
+
 namespace {
 
 // A served folder with a file, an index file, a subfolder and a hidden file.
@@ -48,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto C = std::make_shared<clsConnection>();
     C->Socket = std::make_shared<clsSocket>();
     C->Trapper = &server;
-    server.Connections = {C};
-    server.ConnectionCount = 1;
+    ServerInternals::Place(server, C);
 
     uint32_t split = data[0] | 1u;
     std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
@@ -64,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         server.SocketEvent(0, SocketEventType::OnSendComplete, {});
     }
     server.SocketEvent(0, SocketEventType::OnClose, {});
-    if (server.Connections[0] != nullptr) {
+    if (server.Connections()[0] != nullptr) {
         __builtin_trap();
     }
     return 0;

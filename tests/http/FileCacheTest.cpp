@@ -4,6 +4,7 @@
 #include "http/FileCache.h"
 
 #include "LoopbackClient.h"
+#include "ServerFixture.h"
 #include "app/modMain.h"
 #include "http/clsHTTP.h"
 #include "support/TempFolder.h"
@@ -98,12 +99,9 @@ protected:
         gSettings.SetVariableValue(Variant("IndexPath"), Variant(*aged / "www"));
         gLog.SetFileName(logs / "Log.dat");
         server.StartServer(0);
-        port = server.PrimarySocket->LocalPort();
+        port = server.PrimarySocket()->LocalPort();
     }
-    void TearDown() override {
-        server.StopServer();
-        RunPasses(5);
-    }
+    void TearDown() override { nothingLeftOpen.Check(server, gLog); }
 
     std::string Path(const std::string& name) { return *aged / ("www/" + name); }
     std::string Fetch(const std::string& name) {
@@ -146,6 +144,7 @@ protected:
     int32_t Statistic(const char* key) { return gStatistics.VariableValue(Variant(key)).ToLong(); }
 
     static TempFolder* aged;
+    quenloft::testing::NothingLeftOpen nothingLeftOpen; // before anything of the test is opened
     TempFolder logs;
     clsHTTP server;
     int port = 0;

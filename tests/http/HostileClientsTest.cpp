@@ -58,16 +58,16 @@ protected:
 
     // The connection the server accepted last.
     clsConnection& Newest() {
-        for (size_t i = server.Connections.size(); i-- > 0;) {
-            if (server.Connections[i]) {
-                return *server.Connections[i];
+        for (size_t i = server.Connections().size(); i-- > 0;) {
+            if (server.Connections()[i]) {
+                return *server.Connections()[i];
             }
         }
         throw std::runtime_error("no connection");
     }
     bool Accepted(size_t count) {
         return RunUntil([&] {
-            return std::count_if(server.Connections.begin(), server.Connections.end(),
+            return std::count_if(server.Connections().begin(), server.Connections().end(),
                                  [](const auto& c) { return c != nullptr; }) ==
                    static_cast<long>(count);
         });

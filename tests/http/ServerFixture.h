@@ -1,17 +1,55 @@
 // What the serving tests share: a server on a port of the system's choice that serves
-// dir/www with fresh stores and its log in the temporary folder, stopped after each test.
+// dir/www with fresh stores and its log in the temporary folder, and the check that ends
+// every serving test: no connection left, no descriptor left open.
 #pragma once
 
 #include "app/modMain.h"
 #include "http/clsHTTP.h"
 #include "platform/DescriptorLimit.h"
+#include "platform/Folder.h"
 #include "support/LoopRunner.h"
+#include "support/OpenDescriptors.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <string>
 
 namespace quenloft::testing {
+
+// Counts the descriptors open when a serving test begins; Check ends the test. What the
+// process opens once for good (the loop, the socket layer's reserve, the folder watcher)
+// is opened before the first count.
+class NothingLeftOpen {
+public:
+    NothingLeftOpen() : openAtStart_((OpenOnceForGood(), OpenDescriptors())) {}
+
+    // Once the server has settled, no connection is live: every client of the test has
+    // gone. Stopped, with its log file closed, the server holds no descriptor the test
+    // did not find open.
+    void Check(clsHTTP& server, clsLog& log) const {
+        EXPECT_TRUE(RunUntil([&] { return server.LiveConnections() == 0; }, 20000))
+            << server.LiveConnections() << " connections left open";
+        server.StopServer();
+        RunPasses(5);
+        log = clsLog(); // a log keeps its file open between lines
+        EXPECT_EQ(OpenDescriptors(), openAtStart_) << "a descriptor was left open";
+    }
+
+private:
+    static void OpenOnceForGood() {
+        static bool opened = [] {
+            clsHTTP server;
+            server.StartServer(0);
+            server.StopServer();
+            TempFolder dir;
+            folder::ListFolder(dir.Path(), false);
+            return true;
+        }();
+        (void)opened;
+    }
+
+    int openAtStart_;
+};
 
 class ServerFixture : public ::testing::Test {
 protected:
@@ -24,15 +62,13 @@ protected:
         gSettings.SetVariableValue(Variant("IndexPath"), Variant(root));
         gLog.SetFileName(dir / "Log.dat");
         server.StartServer(0);
-        port = server.PrimarySocket->LocalPort();
+        port = server.PrimarySocket()->LocalPort();
     }
-    void TearDown() override {
-        server.StopServer();
-        RunPasses(5);
-    }
+    void TearDown() override { nothingLeftOpen.Check(server, gLog); }
 
     int32_t Statistic(const char* key) { return gStatistics.VariableValue(Variant(key)).ToLong(); }
 
+    NothingLeftOpen nothingLeftOpen; // before anything of the test is opened
     TempFolder dir;
     std::string root;
     clsHTTP server;

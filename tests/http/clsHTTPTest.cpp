@@ -136,7 +136,7 @@ TEST_F(Serving, ListingPageExactly) {
         std::string(35, ' ') + "<hr>[DIR] <a href=\"/\">Parent Directory</a>" +
         std::string(23, ' ') + "   - \r\n      <a href=a%26b.txt>a&amp;b.txt</a> " +
         std::string(31, ' ') + "\r\n      <a href=img/>img</a> " + std::string(35, ' ') +
-        "\r\n</pre><hr>\r\n<address>Quenloft at " + server.PrimarySocket->LocalHostName() +
+        "\r\n</pre><hr>\r\n<address>Quenloft at " + server.PrimarySocket()->LocalHostName() +
         " Port " + std::to_string(port) + "</address>\r\n</body></html>";
     std::string expected = Base("HTTP/1.1 200 OK") + "Content-Type: text/html\r\n" +
                            "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
@@ -411,20 +411,20 @@ TEST_F(Serving, ALogThatCannotBeWrittenStopsNoAnswer) {
 
 TEST_F(Serving, SlotsAreReusedAndAFailedConnectionFreesItsSlot) {
     auto first = std::make_unique<LoopbackClient>(port);
-    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == 1; }));
     LoopbackClient second(port);
-    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 2; }));
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == 2; }));
     first.reset();
-    ASSERT_TRUE(RunUntil([&] { return server.Connections[0] == nullptr; }));
+    ASSERT_TRUE(RunUntil([&] { return server.Connections()[0] == nullptr; }));
     LoopbackClient third(port);
-    ASSERT_TRUE(RunUntil([&] { return server.Connections[0] != nullptr; }));
-    EXPECT_EQ(server.ConnectionCount, 2);
+    ASSERT_TRUE(RunUntil([&] { return server.Connections()[0] != nullptr; }));
+    EXPECT_EQ(server.ConnectionCount(), 2);
 
     Write("big.bin", Bytes(4 << 20));
     third.Send(Get("/big.bin"));
     RunPasses();
     third.Reset(); // the server's next send fails
-    EXPECT_TRUE(RunUntil([&] { return server.Connections[0] == nullptr; }));
+    EXPECT_TRUE(RunUntil([&] { return server.Connections()[0] == nullptr; }));
 }
 
 // A client that shuts its sending side right after its request still gets the whole
@@ -440,7 +440,7 @@ TEST_F(Serving, AClientThatShutsItsSendingSideGetsTheWholeAnswer) {
             ProgramLoop().RunOnePass(); // a slow reader: the server's sends wait for room
         }
         EXPECT_EQ(client.ReadToEnd(), FileHead(big.size(), "application/octet-stream") + big);
-        EXPECT_TRUE(RunUntil([&] { return server.Connections[0] == nullptr; }));
+        EXPECT_TRUE(RunUntil([&] { return server.Connections()[0] == nullptr; }));
     }
 }
 
@@ -471,20 +471,20 @@ TEST_F(Serving, StopDuringATransferClosesEverythingAndStartIsClean) {
     LoopbackClient reader(port);
     reader.Send(Get("/big.bin"));
     ASSERT_EQ(reader.Read(50).size(), 50u);
-    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 2; }));
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == 2; }));
     server.StopServer();
-    EXPECT_EQ(server.ConnectionCount, 0);
-    EXPECT_TRUE(server.Connections.empty());
+    EXPECT_EQ(server.ConnectionCount(), 0);
+    EXPECT_TRUE(server.Connections().empty());
     std::string partial = reader.ReadToEnd();
     EXPECT_LT(partial.size(), size_t(8 << 20));
     EXPECT_EQ(partial.find("[still open]"), std::string::npos);
     EXPECT_TRUE(idle.ClosedByServer());
 
     server.StartServer(0);
-    port = server.PrimarySocket->LocalPort();
+    port = server.PrimarySocket()->LocalPort();
     Write("a.txt", "abc");
     EXPECT_EQ(Fetch(Get("/a.txt")), FileHead(3, "text/plain") + "abc");
-    EXPECT_EQ(server.ConnectionCount, 1);
+    EXPECT_EQ(server.ConnectionCount(), 1);
 }
 
 TEST_F(Serving, StartOnATakenPortFails) {
@@ -507,7 +507,7 @@ TEST_F(Serving, ThousandIdleConnectionsAndAStalledReaderBlockNobody) {
     std::vector<std::unique_ptr<LoopbackClient>> idle;
     for (int i = 0; i < 1000; ++i) {
         idle.push_back(std::make_unique<LoopbackClient>(port));
-        ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == i + 2; })) << i;
+        ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == i + 2; })) << i;
     }
     std::string expected = FileHead(3, "text/plain") + "abc";
     EXPECT_EQ(Fetch(Get("/a.txt")), expected);
@@ -518,10 +518,10 @@ TEST_F(Serving, AtTheBoundTheLongestSilentConnectionMakesRoom) {
     Write("a.txt", "abc");
     std::string expected = FileHead(3, "text/plain") + "abc";
     LoopbackClient oldest(port);
-    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == 1; }));
     LoopbackClient busy(port);
     LoopbackClient quiet(port);
-    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 3; }));
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == 3; }));
     busy.Send(Get("/a.txt"));
     EXPECT_EQ(busy.Read(expected.size()), expected);
 
@@ -538,7 +538,7 @@ TEST_F(Serving, AtTheBoundTheLongestSilentConnectionMakesRoom) {
 TEST_F(Serving, AFailingAcceptMakesRoomInsteadOfSpinning) {
     Write("a.txt", "abc");
     LoopbackClient oldest(port);
-    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == 1; }));
     LoopbackClient refused(port); // connected by the kernel, not yet accepted
 
     struct rlimit saved {};

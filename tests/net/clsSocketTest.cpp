@@ -5,12 +5,12 @@
 #include "net/modSocketSupport.h"
 #include "platform/MessageLoop.h"
 #include "support/LoopRunner.h"
+#include "support/OpenDescriptors.h"
 #include "support/TempFolder.h"
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -27,19 +27,9 @@ namespace quenloft {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using quenloft::testing::OpenDescriptors;
 using quenloft::testing::RunPasses;
 using quenloft::testing::RunUntil;
-
-int OpenDescriptors() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir)) {
-            ++n;
-        }
-        closedir(dir);
-    }
-    return n;
-}
 
 // Records the events of one socket as text, and lets a test act on them.
 struct Recorder : SocketEvents {

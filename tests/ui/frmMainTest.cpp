@@ -147,7 +147,7 @@ TEST_F(frmMainTest, PortOutsideTheRangeIsRefusedWithAnErrorBoxAndAdvice) {
     EXPECT_EQ(advice, "Error 5: Port 0 cannot be used: a port is a number from 1 to 65535.|"
                       "Please choose a port such as 8080 under Configure.");
     EXPECT_EQ(Display(), stopped);
-    EXPECT_FALSE(gServer().PrimarySocket);
+    EXPECT_FALSE(gServer().PrimarySocket());
 }
 
 // A window manager may draw a minimise button on the dialog (openbox does).
