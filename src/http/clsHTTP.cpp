@@ -31,10 +31,6 @@ const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
 const std::string Body405 = "<html><h1>405 - Method Not Allowed</h1></html>";
 const std::string Body431 = "<html><h1>431 - Request Header Fields Too Large</h1></html>";
 
-void Count(const char* key, int16_t amount = 1) {
-    ResumeNext([&] { gStatistics.IncreseVariable(Variant(key), Variant(amount)); });
-}
-
 std::string ConnectionMode(const clsConnection& C) {
     return C.ResponseMIME ? LowerAscii(C.ResponseMIME->MimeValue("Connection")) : std::string();
 }
@@ -78,7 +74,8 @@ int32_t ConnectionsTheDescriptorsAllow() {
 
 // --- creation, start and stop ------------------------------------------------------
 
-clsHTTP::clsHTTP() {
+clsHTTP::clsHTTP(clsSettings& settings, clsSettings& statistics, clsLog& log)
+    : settings_(settings), statistics_(statistics), log_(log) {
     InitSafeChars();
 }
 
@@ -90,6 +87,10 @@ void clsHTTP::InitSafeChars() {
     SetArray(SafeChars, 46, 57, true);
     SetArray(SafeChars, 65, 90, true);
     SetArray(SafeChars, 97, 122, true);
+}
+
+void clsHTTP::Count(const char* key, int16_t amount) {
+    ResumeNext([&] { statistics_.IncreseVariable(Variant(key), Variant(amount)); });
 }
 
 void clsHTTP::SetArray(std::span<bool> bArray, int32_t startVal, int32_t endVal, bool Value) {
@@ -456,7 +457,7 @@ std::string clsHTTP::LogLine(clsConnection& C, std::string_view firstLine) {
 }
 
 void clsHTTP::WriteLog(const std::string& line) {
-    ResumeNext([&] { gLog.AddString(line); });
+    ResumeNext([&] { log_.AddString(line); });
 }
 
 void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
@@ -510,23 +511,23 @@ void clsHTTP::AnswerGet(const std::string& version, const std::string& target, c
 // The served folder without a final "/"; one is removed from the stored setting too.
 std::string clsHTTP::ServedRoot() {
     std::string root;
-    ResumeNext([&] { root = gSettings.VariableValue(Variant("IndexPath")).ToText(); });
+    ResumeNext([&] { root = settings_.VariableValue(Variant("IndexPath")).ToText(); });
     if (root.size() > 1 && root.back() == '/') {
         root.pop_back();
-        ResumeNext([&] { gSettings.SetVariableValue(Variant("IndexPath"), Variant(root)); });
+        ResumeNext([&] { settings_.SetVariableValue(Variant("IndexPath"), Variant(root)); });
     }
     return root;
 }
 
 bool clsHTTP::ListingOn() {
-    Variant on = gSettings.VariableValue(Variant("DLEnabled"));
+    Variant on = settings_.VariableValue(Variant("DLEnabled"));
     return on.IsEmpty() || on.EqualsNumber(1);
 }
 
 // The first index file, in list order, that exists in the requested folder. An index
 // name is a file name: one holding "/" is skipped.
 bool clsHTTP::TryIndexFiles(clsConnection& C) {
-    Variant names = gSettings.VariableValue(Variant("IndexNames"));
+    Variant names = settings_.VariableValue(Variant("IndexNames"));
     if (!names.IsArray()) {
         return false;
     }
@@ -650,11 +651,11 @@ std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std:
     request.Target = Connection.OriginalRequest;
     request.Folder = sPath;
     ResumeNext(
-        [&] { request.ShowDate = gSettings.VariableValue(Variant("DLShowDate")).EqualsNumber(1); });
+        [&] { request.ShowDate = settings_.VariableValue(Variant("DLShowDate")).EqualsNumber(1); });
     ResumeNext(
-        [&] { request.ShowSize = gSettings.VariableValue(Variant("DLShowSize")).EqualsNumber(1); });
+        [&] { request.ShowSize = settings_.VariableValue(Variant("DLShowSize")).EqualsNumber(1); });
     ResumeNext([&] {
-        request.ShowHidden = gSettings.VariableValue(Variant("DLShowHiddenFiles")).EqualsNumber(1);
+        request.ShowHidden = settings_.VariableValue(Variant("DLShowHiddenFiles")).EqualsNumber(1);
     });
     if (!primarySocket_) {
         return {}; // the footer names the listening socket
@@ -689,7 +690,7 @@ std::string clsHTTP::URLEncode(const std::string& txt) {
 }
 
 clsHTTP& gServer() {
-    static clsHTTP server;
+    static clsHTTP server(gSettings, gStatistics, gLog);
     return server;
 }
 

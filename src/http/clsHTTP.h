@@ -6,6 +6,8 @@
 #include "http/clsConnection.h"
 #include "http/modRequest.h"
 #include "net/clsSocket.h"
+#include "store/clsLog.h"
+#include "store/clsSettings.h"
 
 #include <array>
 #include <cstdint>
@@ -19,8 +21,12 @@ namespace quenloft {
 
 class clsHTTP : public SocketEvents, public ConnectionTrap {
 public:
-    clsHTTP();
+    // A server that reads its settings from `settings`, counts its answers in `statistics`
+    // and writes a line for every request to `log`; it does not own them.
+    clsHTTP(clsSettings& settings, clsSettings& statistics, clsLog& log);
     ~clsHTTP() override;
+    clsHTTP(const clsHTTP&) = delete;
+    clsHTTP& operator=(const clsHTTP&) = delete;
 
     // The listening socket; absent while stopped.
     const std::shared_ptr<clsSocket>& PrimarySocket() const { return primarySocket_; }
@@ -72,6 +78,7 @@ public:
 
 private:
     void InitSafeChars();
+    void Count(const char* key, int16_t amount = 1);
     std::string RegistryContentType(const std::string& key);
 
     void AcceptConnection(int32_t requestID);
@@ -116,6 +123,9 @@ private:
     // Tests that place a connection in the table by hand.
     friend struct ServerInternals;
 
+    clsSettings& settings_;
+    clsSettings& statistics_;
+    clsLog& log_;
     std::shared_ptr<clsSocket> primarySocket_;
     std::vector<std::shared_ptr<clsConnection>> connections_;
     int32_t connectionCount_ = 0;
@@ -128,7 +138,7 @@ private:
     FileCache keptFiles_;
 };
 
-// The program's one server, created at first use.
+// The program's one server, on the program's stores and log, created at first use.
 clsHTTP& gServer();
 
 } // namespace quenloft

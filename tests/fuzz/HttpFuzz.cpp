@@ -2,7 +2,6 @@
 // handling (framing, bounds, parsing, target mapping, listing, error answers) with send
 // completions in between. It must never crash, hold more than the head bound unanswered,
 // or let an exception escape. The first byte of the input chooses the split points.
-#include "app/modMain.h"
 #include "http/clsHTTP.h"
 #include "http/modRequest.h"
 
@@ -28,6 +27,10 @@ struct ServerInternals {
 
 namespace {
 
+clsSettings settings;
+clsSettings statistics;
+clsLog logFile;
+
 // A served folder with a file, an index file, a subfolder and a hidden file.
 void PrepareOnce() {
     static bool done = [] {
@@ -37,11 +40,11 @@ void PrepareOnce() {
         std::ofstream(root / "sub" / "index.html") << "<p>";
         std::ofstream(root / "sub" / "b c.txt") << "b";
         std::ofstream(root / ".hidden") << "h";
-        gSettings.SetVariableValue(Variant("IndexPath"), Variant(root.string()));
-        gSettings.SetVariableValue(Variant("IndexNames"), Variant::Array({Variant("index.html")}));
-        gSettings.SetVariableValue(Variant("DLShowDate"), Variant(int16_t(1)));
-        gSettings.SetVariableValue(Variant("DLShowSize"), Variant(int16_t(1)));
-        gLog.SetFileName(""); // log lines are attempted and fail quietly
+        settings.SetVariableValue(Variant("IndexPath"), Variant(root.string()));
+        settings.SetVariableValue(Variant("IndexNames"), Variant::Array({Variant("index.html")}));
+        settings.SetVariableValue(Variant("DLShowDate"), Variant(int16_t(1)));
+        settings.SetVariableValue(Variant("DLShowSize"), Variant(int16_t(1)));
+        logFile.SetFileName(""); // log lines are attempted and fail quietly
         return true;
     }();
     (void)done;
@@ -54,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    static clsHTTP server;
+    static clsHTTP server(settings, statistics, logFile);
     auto C = std::make_shared<clsConnection>();
     C->Socket = std::make_shared<clsSocket>();
     C->Trapper = &server;

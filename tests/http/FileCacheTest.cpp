@@ -5,7 +5,6 @@
 
 #include "LoopbackClient.h"
 #include "ServerFixture.h"
-#include "app/modMain.h"
 #include "http/clsHTTP.h"
 #include "support/TempFolder.h"
 
@@ -94,14 +93,12 @@ protected:
     }
 
     void SetUp() override {
-        gSettings = clsSettings();
-        gStatistics = clsSettings();
-        gSettings.SetVariableValue(Variant("IndexPath"), Variant(*aged / "www"));
-        gLog.SetFileName(logs / "Log.dat");
+        settings.SetVariableValue(Variant("IndexPath"), Variant(*aged / "www"));
+        log.SetFileName(logs / "Log.dat");
         server.StartServer(0);
         port = server.PrimarySocket()->LocalPort();
     }
-    void TearDown() override { nothingLeftOpen.Check(server, gLog); }
+    void TearDown() override { nothingLeftOpen.Check(server, log); }
 
     std::string Path(const std::string& name) { return *aged / ("www/" + name); }
     std::string Fetch(const std::string& name) {
@@ -141,12 +138,15 @@ protected:
         }
         return count;
     }
-    int32_t Statistic(const char* key) { return gStatistics.VariableValue(Variant(key)).ToLong(); }
+    int32_t Statistic(const char* key) { return statistics.VariableValue(Variant(key)).ToLong(); }
 
     static TempFolder* aged;
     quenloft::testing::NothingLeftOpen nothingLeftOpen; // before anything of the test is opened
     TempFolder logs;
-    clsHTTP server;
+    clsSettings settings;
+    clsSettings statistics;
+    clsLog log;
+    clsHTTP server{settings, statistics, log};
     int port = 0;
 };
 
@@ -189,7 +189,7 @@ TEST_F(KeptFiles, KeptContentsAnswerAsTheFileDoes) {
     }
     EXPECT_EQ(server.KeptFiles().KeptBytes(), 3000u + 64 * 1024);
     EXPECT_EQ(Statistic("RequestsOK"), 12);
-    EXPECT_EQ(gStatistics.VariableValue(Variant("BytesSend")).ToDouble(), double(total));
+    EXPECT_EQ(statistics.VariableValue(Variant("BytesSend")).ToDouble(), double(total));
 }
 
 // Whatever happens to a kept file, the next answer is what opening the file gives.

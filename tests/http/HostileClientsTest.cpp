@@ -2,7 +2,6 @@
 // wait for the close: real sockets on 127.0.0.1, real files, exact bytes.
 #include "LoopbackClient.h"
 #include "ServerFixture.h"
-#include "app/modMain.h"
 #include "http/clsHTTP.h"
 #include "support/TempFolder.h"
 
@@ -269,7 +268,7 @@ TEST_F(Hostile, OutOfDescriptorsTheLongestSilentConnectionMakesRoomForAFile) {
 // the connection ends; the server serves again once descriptors are free.
 TEST_F(Hostile, OutOfDescriptorsWithNobodyToEvictTheConnectionEndsUnanswered) {
     dir.Write("www/sub/index.html", "<p>");
-    gSettings.SetVariableValue(Variant("IndexNames"), Variant::Array({Variant("index.html")}));
+    settings.SetVariableValue(Variant("IndexNames"), Variant::Array({Variant("index.html")}));
     {
         LoopbackClient first(port);
         first.Send("GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n"); // opens the log

@@ -1,12 +1,13 @@
 // What the serving tests share: a server on a port of the system's choice that serves
-// dir/www with fresh stores and its log in the temporary folder, and the check that ends
-// every serving test: no connection left, no descriptor left open.
+// dir/www with stores of its own and its log in the temporary folder, and the check that
+// ends every serving test: no connection left, no descriptor left open.
 #pragma once
 
-#include "app/modMain.h"
 #include "http/clsHTTP.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/Folder.h"
+#include "store/clsLog.h"
+#include "store/clsSettings.h"
 #include "support/LoopRunner.h"
 #include "support/OpenDescriptors.h"
 #include "support/TempFolder.h"
@@ -38,7 +39,9 @@ public:
 private:
     static void OpenOnceForGood() {
         static bool opened = [] {
-            clsHTTP server;
+            clsSettings settings, statistics;
+            clsLog log;
+            clsHTTP server(settings, statistics, log);
             server.StartServer(0);
             server.StopServer();
             TempFolder dir;
@@ -57,21 +60,22 @@ protected:
     static void SetUpTestSuite() { RaiseDescriptorLimit(); }
     void SetUp() override {
         root = dir.MakeFolder("www");
-        gSettings = clsSettings();
-        gStatistics = clsSettings();
-        gSettings.SetVariableValue(Variant("IndexPath"), Variant(root));
-        gLog.SetFileName(dir / "Log.dat");
+        settings.SetVariableValue(Variant("IndexPath"), Variant(root));
+        log.SetFileName(dir / "Log.dat");
         server.StartServer(0);
         port = server.PrimarySocket()->LocalPort();
     }
-    void TearDown() override { nothingLeftOpen.Check(server, gLog); }
+    void TearDown() override { nothingLeftOpen.Check(server, log); }
 
-    int32_t Statistic(const char* key) { return gStatistics.VariableValue(Variant(key)).ToLong(); }
+    int32_t Statistic(const char* key) { return statistics.VariableValue(Variant(key)).ToLong(); }
 
     NothingLeftOpen nothingLeftOpen; // before anything of the test is opened
     TempFolder dir;
     std::string root;
-    clsHTTP server;
+    clsSettings settings;
+    clsSettings statistics;
+    clsLog log;
+    clsHTTP server{settings, statistics, log};
     int port = 0;
 };
 

@@ -3,7 +3,6 @@
 
 #include "LoopbackClient.h"
 #include "ServerFixture.h"
-#include "app/modMain.h"
 #include "base/Error.h"
 #include "support/TempFolder.h"
 
@@ -62,7 +61,7 @@ protected:
         return dir.Write("www/" + name, bytes);
     }
     void Setting(const char* key, const Variant& value) {
-        gSettings.SetVariableValue(Variant(key), value);
+        settings.SetVariableValue(Variant(key), value);
     }
     // The request part of every log line, in order.
     std::vector<std::string> Logged() {
@@ -103,7 +102,7 @@ TEST_F(Serving, ContentTypesAndEscapedTargets) {
     EXPECT_EQ(Fetch(Get("/x.txt?cache=1")), FileHead(1, "text/plain") + "t");
     EXPECT_EQ(Fetch("get /x.txt HTTP/1.0\r\n\r\n"),
               FileHead(1, "text/plain", "Close", "HTTP/1.0") + "t");
-    EXPECT_EQ(gSettings.VariableValue(Variant("IndexPath")).ToText(), root);
+    EXPECT_EQ(settings.VariableValue(Variant("IndexPath")).ToText(), root);
 }
 
 TEST_F(Serving, IndexFilesInListOrderThenListingThen404) {
@@ -402,7 +401,7 @@ TEST_F(Serving, EveryRequestIsLoggedOnOneLine) {
 
 TEST_F(Serving, ALogThatCannotBeWrittenStopsNoAnswer) {
     Write("a.txt", "abc");
-    gLog.SetFileName(root); // a folder: every log line fails
+    log.SetFileName(root); // a folder: every log line fails
     LoopbackClient client(port);
     client.Send(Get("/a.txt") + Get("/a.txt", "Connection: close\r\n"));
     EXPECT_EQ(client.ReadToEnd(),
@@ -488,7 +487,7 @@ TEST_F(Serving, StopDuringATransferClosesEverythingAndStartIsClean) {
 }
 
 TEST_F(Serving, StartOnATakenPortFails) {
-    clsHTTP other;
+    clsHTTP other(settings, statistics, log);
     try {
         other.StartServer(port);
         FAIL() << "a second server listened on the same port";
