@@ -25,19 +25,14 @@ bool FileTransfer::Open(const std::string& path, FileCache& kept) {
         Start(static_cast<int64_t>(contents_->size()));
         return true;
     }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return false;
-    }
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
     }
-    if ((contents_ = kept.Keep(path, fd, st))) {
-        ::close(fd); // no descriptor is held for a file sent from memory
-    } else {
-        descriptor_ = fd;
+    // No descriptor is held for a file sent from memory.
+    if (!(contents_ = kept.Keep(path, fd.Get(), st))) {
+        descriptor_ = std::move(fd);
     }
     Start(static_cast<int64_t>(st.st_size));
     return true;
@@ -49,10 +44,7 @@ void FileTransfer::Start(int64_t length) {
 }
 
 void FileTransfer::Close() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-        descriptor_ = -1;
-    }
+    descriptor_.Reset();
     contents_.reset();
 }
 
@@ -68,7 +60,7 @@ std::string FileTransfer::NextPiece(int64_t limit) {
     std::string piece(size, '\0');
     ssize_t n;
     do {
-        n = ::pread(descriptor_, piece.data(), piece.size(), sent_);
+        n = ::pread(descriptor_.Get(), piece.data(), piece.size(), sent_);
     } while (n < 0 && errno == EINTR);
     piece.resize(n > 0 ? static_cast<size_t>(n) : 0);
     sent_ += static_cast<int64_t>(piece.size());
@@ -86,10 +78,42 @@ int64_t FileTransfer::SendPiece(clsSocket& socket, int64_t limit) {
         socket.SendData(
             Variant(piece.substr(static_cast<size_t>(sent_), static_cast<size_t>(size))));
     } else {
-        size = socket.SendFileData(descriptor_, sent_, size);
+        size = socket.SendFileData(descriptor_.Get(), sent_, size);
     }
     sent_ += size;
     return size;
+}
+
+namespace {
+
+enum Change { UnderWay, Gone, EndAfter };
+
+constexpr ConnectionPhase Reading = ConnectionPhase::Reading;
+constexpr ConnectionPhase Answering = ConnectionPhase::Answering;
+constexpr ConnectionPhase Last = ConnectionPhase::AnsweringLast;
+constexpr ConnectionPhase Ending = ConnectionPhase::Ending;
+
+// The phase after each change, by the phase before it.
+constexpr ConnectionPhase After[4][3] = {
+    // answer under way, answer gone, end after answer
+    {Answering, Reading, Ending}, // Reading
+    {Answering, Reading, Last},   // Answering
+    {Last, Ending, Last},         // AnsweringLast
+    {Last, Ending, Ending},       // Ending
+};
+
+} // namespace
+
+void clsConnection::AnswerUnderWay() {
+    Phase = After[static_cast<size_t>(Phase)][UnderWay];
+}
+
+void clsConnection::AnswerGone() {
+    Phase = After[static_cast<size_t>(Phase)][Gone];
+}
+
+void clsConnection::EndAfterAnswer() {
+    Phase = After[static_cast<size_t>(Phase)][EndAfter];
 }
 
 // Holding a counted reference keeps this object alive when the server empties its slot

@@ -1,11 +1,12 @@
-// The state of one client connection: its socket, the request bytes not yet answered, the
-// header lists of the current exchange and the file being sent. It forwards every event of
-// its socket to the server that holds it, as a typed event.
+// The state of one client connection: its socket, the request bytes not yet answered, its
+// phase and the current exchange (header lists, status line, the file being sent). It
+// forwards every event of its socket to the server that holds it, as a typed event.
 #pragma once
 
 #include "http/FileCache.h"
 #include "http/clsMIME.h"
 #include "net/clsSocket.h"
+#include "platform/UniqueFd.h"
 
 #include <cstdint>
 #include <memory>
@@ -62,17 +63,12 @@ protected:
 // instead of the open file: they are the file's bytes when the answer began.
 class FileTransfer {
 public:
-    FileTransfer() = default;
-    ~FileTransfer() { Close(); }
-    FileTransfer(const FileTransfer&) = delete;
-    FileTransfer& operator=(const FileTransfer&) = delete;
-
     // Opens a file that passes the existence test (a regular file, not hidden) for
     // reading; false when there is none or it cannot be opened. Its contents come from
     // `kept` when they stand for it, and a small file's contents are kept there.
     bool Open(const std::string& path, FileCache& kept);
     void Close();
-    bool IsOpen() const { return descriptor_ >= 0 || contents_ != nullptr; }
+    bool IsOpen() const { return descriptor_.IsOpen() || contents_ != nullptr; }
     int64_t Length() const { return length_; }
     int64_t Sent() const { return sent_; }
     // Reads the next piece of at most `limit` bytes; empty once the whole length has been
@@ -85,34 +81,60 @@ public:
 private:
     void Start(int64_t length);
 
-    int descriptor_ = -1;
+    UniqueFd descriptor_;
     FileCache::Contents contents_; // the file's bytes, when they are sent from memory
     int64_t length_ = 0;
     int64_t sent_ = 0;
 };
 
+// Where a connection stands between the requests it receives and the answers it sends
+// (clsConnection.cpp moves it by a table in this order).
+enum class ConnectionPhase {
+    Reading,       // no answer under way: a complete request is answered as it arrives
+    Answering,     // an answer is on its way; the next request waits for it
+    AnsweringLast, // an answer is on its way, and the connection ends after it
+    Ending,        // the connection ends: nothing more is read or answered
+};
+
+// One request and its answer: the data the connection holds for them, given up in one
+// assignment when the exchange is over.
+struct Exchange {
+    std::string URL;      // local path of the file still being sent; empty when none
+    std::string Response; // status line of the answer
+    std::optional<clsMIME> RequestMIME;
+    std::optional<clsMIME> ResponseMIME;
+    std::string OriginalRequest; // the request's target as it came
+    int64_t FileIndex = 0;       // 1-based position of the next piece of the file
+    FileTransfer Transfer;       // the file being sent
+};
+
 class clsConnection : public SocketEvents, public std::enable_shared_from_this<clsConnection> {
 public:
     std::string Buffer;                // request bytes received and not yet answered
-    int64_t FileIndex = 0;             // 1-based position of the next piece of the file
     ConnectionTrap* Trapper = nullptr; // receives this connection's socket events; not owned
-    std::string URL;                   // local path of the file still being sent; empty when none
-    std::string Response;              // status line of the current answer
-    std::optional<clsMIME> RequestMIME;
-    std::optional<clsMIME> ResponseMIME;
-    int32_t Index = 0; // slot number in the server's table
-    std::string OriginalRequest;
+    int32_t Index = 0;                 // slot number in the server's table
     std::shared_ptr<clsSocket> Socket;
 
-    // What keeps answers whole and in order, and lets the server bound its connections.
-    FileTransfer Transfer;
-    bool Answering = false;        // an answer is on its way; the next request waits
-    bool CloseAfterAnswer = false; // the connection closes after this answer
-    bool Overflowed = false;       // too many unanswered bytes: the next answer is 431
-    std::string RefusedLine;       // the first line of that head, for its log line
-    bool Corked = false;           // the socket holds back partial segments of a long file
-    uint64_t LastActivity = 0;     // when something was last received or sent (a count)
-    size_t CountedBytes = 0;       // bytes of Buffer in the server's unanswered total
+    ConnectionPhase Phase = ConnectionPhase::Reading;
+    Exchange Current; // the exchange under way, or what the last one left
+    // A head past its bound was refused: its first line, for the log. The next answer is 431.
+    std::optional<std::string> Refused;
+    bool Corked = false;       // the socket holds back partial segments of a long file
+    uint64_t LastActivity = 0; // when something was last received or sent (a count)
+    size_t CountedBytes = 0;   // bytes of Buffer in the server's unanswered total
+
+    bool IsAnswering() const {
+        return Phase == ConnectionPhase::Answering || Phase == ConnectionPhase::AnsweringLast;
+    }
+    bool EndsAfterAnswer() const {
+        return Phase == ConnectionPhase::AnsweringLast || Phase == ConnectionPhase::Ending;
+    }
+    // An answer has gone to the socket, and the next request waits until it is sent.
+    void AnswerUnderWay();
+    // The answer has been sent, or could not be: the next request may be answered.
+    void AnswerGone();
+    // The connection ends after the answer under way, or at once when there is none.
+    void EndAfterAnswer();
 
     void OnClose() override;
     void OnConnect() override;

@@ -32,7 +32,8 @@ const std::string Body405 = "<html><h1>405 - Method Not Allowed</h1></html>";
 const std::string Body431 = "<html><h1>431 - Request Header Fields Too Large</h1></html>";
 
 std::string ConnectionMode(const clsConnection& C) {
-    return C.ResponseMIME ? LowerAscii(C.ResponseMIME->MimeValue("Connection")) : std::string();
+    return C.Current.ResponseMIME ? LowerAscii(C.Current.ResponseMIME->MimeValue("Connection"))
+                                  : std::string();
 }
 
 // "Connection: close" ends the connection after the answer; so does a request of HTTP/1.0
@@ -274,14 +275,14 @@ void clsHTTP::DataArrival(clsConnection& C) {
 }
 
 void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
-    if (C.CloseAfterAnswer || C.Overflowed) {
-        return; // the connection ends after its answer; nothing more is read as requests
+    if (C.EndsAfterAnswer() || C.Refused) {
+        return; // nothing more is read as requests: the connection ends after its answer
     }
     size_t scanned = C.Buffer.size(); // searched for a request's end when it arrived
     C.Buffer.append(data);
     size_t held = C.Buffer.size();
     ServeNext(C, scanned);
-    if (!C.CloseAfterAnswer && C.Buffer.size() > MaxRequestHead) {
+    if (!C.EndsAfterAnswer() && C.Buffer.size() > MaxRequestHead) {
         RefuseOversizedHead(C);
         ServeNext(C);
     }
@@ -296,9 +297,9 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
 void clsHTTP::SettleBuffer(clsConnection& C, size_t held) {
     if (C.Buffer.size() < held) {
         ReturnSpare(C.Buffer);
-        C.RequestMIME.reset();
-        std::string().swap(C.OriginalRequest);
-        ReturnSpare(C.URL);
+        C.Current.RequestMIME.reset();
+        std::string().swap(C.Current.OriginalRequest);
+        ReturnSpare(C.Current.URL);
     }
     size_t counted = Holds(C) ? C.Buffer.size() : 0; // a connection out of its slot is gone
     unanswered_ = unanswered_ - C.CountedBytes + counted;
@@ -326,8 +327,8 @@ void clsHTTP::KeepUnansweredBounded() {
 // Answers the next complete request unless an answer is still on its way: answers never
 // interleave, and pipelined requests are answered in order.
 void clsHTTP::ServeNext(clsConnection& C, size_t scanned) {
-    while (!C.Answering && !C.CloseAfterAnswer) {
-        if (C.Overflowed) {
+    while (C.Phase == ConnectionPhase::Reading) {
+        if (C.Refused) {
             AnswerOversizedHead(C);
             break;
         }
@@ -348,34 +349,39 @@ void clsHTTP::ServeNext(clsConnection& C, size_t scanned) {
         scanned = 0;
         ProcessRequest(request, C);
         if (ConnectionMode(C) == "close") {
-            C.CloseAfterAnswer = true;
+            C.EndAfterAnswer();
         }
     }
-    if (C.CloseAfterAnswer) {
+    switch (C.Phase) {
+    case ConnectionPhase::AnsweringLast:
         C.Buffer.clear();
-        if (!C.Answering) {
-            ResumeNext([&] { C.Socket->CloseSocket(); }); // sent, or it could not be
-        }
+        break;
+    case ConnectionPhase::Ending:
+        C.Buffer.clear();
+        ResumeNext([&] { C.Socket->CloseSocket(); }); // sent, or it could not be
+        break;
+    case ConnectionPhase::Reading:
+    case ConnectionPhase::Answering:
+        break;
     }
 }
 
 // A head past its bound is answered 431; only its first line is kept, for the log.
 void clsHTTP::RefuseOversizedHead(clsConnection& C) {
-    C.Overflowed = true;
-    C.RefusedLine = RefusedFirstLine(C.Buffer);
+    C.Refused = RefusedFirstLine(C.Buffer);
     std::string().swap(C.Buffer); // the bytes go at once
 }
 
 void clsHTTP::AnswerOversizedHead(clsConnection& C) {
-    C.Overflowed = false;
-    std::string logLine = LogLine(C, C.RefusedLine);
+    std::string logLine = LogLine(C, *C.Refused);
+    C.Refused.reset();
     AnswerRefusal(C, "HTTP/1.1 431 Request Header Fields Too Large", Body431);
     WriteLog(logLine);
 }
 
 void clsHTTP::SendComplete(clsConnection& C) {
     C.LastActivity = ++activityClock_;
-    if (C.Transfer.IsOpen()) {
+    if (C.Current.Transfer.IsOpen()) {
         SendNextPiece(C);
     } else {
         FinishAnswer(C);
@@ -385,10 +391,8 @@ void clsHTTP::SendComplete(clsConnection& C) {
 // The answer has gone: the connection ends if the answer said so, else the next request
 // is answered.
 void clsHTTP::FinishAnswer(clsConnection& C) {
-    C.Answering = false;
-    // Every answer gets fresh lists: an idle connection holds none.
-    C.RequestMIME.reset();
-    C.ResponseMIME.reset();
+    C.AnswerGone();
+    C.Current = {}; // an idle connection holds nothing of its last exchange
     size_t held = C.Buffer.size();
     ServeNext(C);
     SettleBuffer(C, held);
@@ -398,17 +402,17 @@ void clsHTTP::FinishAnswer(clsConnection& C) {
 // a file that ends early closes the connection: the client never waits for bytes that
 // will not come, nor reads file bytes as the next answer.
 void clsHTTP::SendNextPiece(clsConnection& C) {
-    FileTransfer& file = C.Transfer;
+    FileTransfer& file = C.Current.Transfer;
     int64_t size = file.SendPiece(*C.Socket, PieceSize);
     if (size == 0) {
         if (file.Sent() < file.Length()) {
-            C.CloseAfterAnswer = true; // ended early
+            C.EndAfterAnswer(); // ended early
         }
         EndTransfer(C);
         FinishAnswer(C);
         return;
     }
-    C.FileIndex = file.Sent() + 1;
+    C.Current.FileIndex = file.Sent() + 1;
     Count("BytesSend", static_cast<int16_t>(size));
     if (file.Sent() >= file.Length()) {
         SetCork(C, false); // the last piece leaves at once
@@ -416,8 +420,8 @@ void clsHTTP::SendNextPiece(clsConnection& C) {
 }
 
 void clsHTTP::EndTransfer(clsConnection& C) {
-    C.Transfer.Close();
-    C.URL.clear();
+    C.Current.Transfer.Close();
+    C.Current.URL.clear();
     SetCork(C, false);
 }
 
@@ -461,19 +465,18 @@ void clsHTTP::WriteLog(const std::string& line) {
 }
 
 void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
-    C.Transfer.Close();
-    C.URL.clear();
+    C.Current = {}; // a new exchange: every answer gets fresh lists
     if (!IsWellFormed(text)) {
         AnswerRefusal(C, "HTTP/1.1 400 Bad Request", Body400);
         return;
     }
     const std::string version(text.Fields[2]);
     NewHeaderLists(C, "Keep-Alive");
-    ParseHeaders(text.Lines, *C.RequestMIME);
+    ParseHeaders(text.Lines, *C.Current.RequestMIME);
     // The client asks to close, or announces a body, which is never read and so must not
     // be taken for the next request.
-    if (AsksToClose(version, *C.RequestMIME) || AnnouncesBody(text.Lines)) {
-        C.ResponseMIME->SetMimeValue("Connection", "Close");
+    if (AsksToClose(version, *C.Current.RequestMIME) || AnnouncesBody(text.Lines)) {
+        C.Current.ResponseMIME->SetMimeValue("Connection", "Close");
     }
     if (UpperAscii(text.Fields[0]) != "GET") {
         Count("RequestsMethodNotAllowed");
@@ -485,21 +488,21 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
 
 // Fresh lists for every answer: an empty request list and the three base lines.
 void clsHTTP::NewHeaderLists(clsConnection& C, const std::string& connection) {
-    C.RequestMIME.emplace();
-    C.ResponseMIME.emplace();
-    C.ResponseMIME->Add("Server", "Quenloft 1.0");
-    C.ResponseMIME->Add("Connection", connection);
-    C.ResponseMIME->Add("Accept-Ranges", "none");
+    C.Current.RequestMIME.emplace();
+    C.Current.ResponseMIME.emplace();
+    C.Current.ResponseMIME->Add("Server", "Quenloft 1.0");
+    C.Current.ResponseMIME->Add("Connection", connection);
+    C.Current.ResponseMIME->Add("Accept-Ranges", "none");
 }
 
 void clsHTTP::AnswerGet(const std::string& version, const std::string& target, clsConnection& C) {
-    C.Response = version + " 200 OK";
-    C.URL = MapTarget(ServedRoot(), target);
-    C.OriginalRequest = target;
-    bool folderAsked = !C.URL.empty() && C.URL.back() == '/';
-    if (folderAsked && !folder::FolderExists(C.URL)) {
+    C.Current.Response = version + " 200 OK";
+    C.Current.URL = MapTarget(ServedRoot(), target);
+    C.Current.OriginalRequest = target;
+    bool folderAsked = !C.Current.URL.empty() && C.Current.URL.back() == '/';
+    if (folderAsked && !folder::FolderExists(C.Current.URL)) {
         AnswerNotFound(version, C);
-    } else if (folderAsked ? TryIndexFiles(C) : OpenFile(C, C.URL)) {
+    } else if (folderAsked ? TryIndexFiles(C) : OpenFile(C, C.Current.URL)) {
         AnswerFile(C);
     } else if (folderAsked && ListingOn()) {
         AnswerListing(C);
@@ -537,9 +540,9 @@ bool clsHTTP::TryIndexFiles(clsConnection& C) {
             name.find('/') != std::string::npos) {
             continue;
         }
-        std::string path = C.URL + name;
+        std::string path = C.Current.URL + name;
         if (OpenFile(C, path)) {
-            C.URL = path;
+            C.Current.URL = path;
             return true;
         }
     }
@@ -551,19 +554,19 @@ bool clsHTTP::TryIndexFiles(clsConnection& C) {
 // its last piece, so the kernel sends full segments instead of one per piece.
 void clsHTTP::AnswerFile(clsConnection& C) {
     Count("RequestsOK");
-    C.ResponseMIME->Add("Content-Length", std::to_string(C.Transfer.Length()));
-    C.ResponseMIME->Add("Content-Type", ContentType(GetExtension(C.URL)));
-    C.FileIndex = 1;
-    if (C.Transfer.Length() > PieceSize) {
+    C.Current.ResponseMIME->Add("Content-Length", std::to_string(C.Current.Transfer.Length()));
+    C.Current.ResponseMIME->Add("Content-Type", ContentType(GetExtension(C.Current.URL)));
+    C.Current.FileIndex = 1;
+    if (C.Current.Transfer.Length() > PieceSize) {
         SetCork(C, true);
     }
-    std::string first = C.Transfer.NextPiece(PieceSize);
-    Answer(C, C.Response, first);
-    if (!C.Answering) {
+    std::string first = C.Current.Transfer.NextPiece(PieceSize);
+    Answer(C, C.Current.Response, first);
+    if (!C.IsAnswering()) {
         EndTransfer(C);
         return;
     }
-    C.FileIndex = C.Transfer.Sent() + 1;
+    C.Current.FileIndex = C.Current.Transfer.Sent() + 1;
     if (!first.empty()) {
         Count("BytesSend", static_cast<int16_t>(first.size()));
     }
@@ -574,7 +577,7 @@ void clsHTTP::AnswerFile(clsConnection& C) {
 // more. If that fails too, the request gets no answer at all.
 bool clsHTTP::OpenFile(clsConnection& C, const std::string& path) {
     errno = 0;
-    if (C.Transfer.Open(path, keptFiles_)) {
+    if (C.Current.Transfer.Open(path, keptFiles_)) {
         return true;
     }
     if (!OutOfDescriptors()) {
@@ -582,7 +585,7 @@ bool clsHTTP::OpenFile(clsConnection& C, const std::string& path) {
     }
     EvictLongestSilent(&C);
     errno = 0;
-    if (C.Transfer.Open(path, keptFiles_)) {
+    if (C.Current.Transfer.Open(path, keptFiles_)) {
         return true;
     }
     if (OutOfDescriptors()) {
@@ -594,23 +597,22 @@ bool clsHTTP::OpenFile(clsConnection& C, const std::string& path) {
 // The connection ends without an answer and leaves its slot; its socket closes when this
 // event's handling ends. Nothing is counted.
 void clsHTTP::Abandon(clsConnection& C) {
-    C.Answering = false;
-    C.CloseAfterAnswer = true;
+    C.Phase = ConnectionPhase::Ending;
     EmptySlot(C.Index);
 }
 
 void clsHTTP::AnswerListing(clsConnection& C) {
     Count("RequestsDirectoryListing");
-    std::string page = GenerateDirectoryHTML(C, C.URL);
-    C.ResponseMIME->Add("Content-Type", "text/html");
-    C.ResponseMIME->Add("Content-Length", std::to_string(page.size()));
-    C.URL.clear();
-    Answer(C, C.Response, page);
+    std::string page = GenerateDirectoryHTML(C, C.Current.URL);
+    C.Current.ResponseMIME->Add("Content-Type", "text/html");
+    C.Current.ResponseMIME->Add("Content-Length", std::to_string(page.size()));
+    C.Current.URL.clear();
+    Answer(C, C.Current.Response, page);
 }
 
 void clsHTTP::AnswerNotFound(const std::string& version, clsConnection& C) {
     Count("RequestsFileNotFound");
-    C.URL.clear();
+    C.Current.URL.clear();
     AnswerPage(C, version + " 404 Not Found", Body404);
 }
 
@@ -618,7 +620,7 @@ void clsHTTP::AnswerNotFound(const std::string& version, clsConnection& C) {
 // a client where the page ends: the connection is closed after them, whatever the
 // "Connection" line says, or a keep-alive client would wait for more forever.
 void clsHTTP::AnswerPage(clsConnection& C, const std::string& status, const std::string& body) {
-    C.CloseAfterAnswer = true;
+    C.EndAfterAnswer();
     Answer(C, status, body);
 }
 
@@ -629,15 +631,19 @@ void clsHTTP::AnswerRefusal(clsConnection& C, const std::string& status, const s
 }
 
 void clsHTTP::Answer(clsConnection& C, const std::string& status, const std::string& body) {
-    C.Answering = ResumeNext([&] { SendHeader(C, status, body); });
+    if (ResumeNext([&] { SendHeader(C, status, body); })) {
+        C.AnswerUnderWay();
+    } else {
+        C.AnswerGone();
+    }
 }
 
 void clsHTTP::SendHeader(clsConnection& Connection, const std::string& sResponse,
                          const std::string& sMessage) {
-    if (!Connection.ResponseMIME || !Connection.Socket) {
+    if (!Connection.Current.ResponseMIME || !Connection.Socket) {
         throw Error(91, "Object variable or With block variable not set", "clsHTTP.SendHeader");
     }
-    std::string head = Connection.ResponseMIME->ToString();
+    std::string head = Connection.Current.ResponseMIME->ToString();
     std::string text;
     text.reserve(sResponse.size() + head.size() + sMessage.size() + 4);
     text.append(sResponse).append("\r\n").append(head).append("\r\n").append(sMessage);
@@ -648,7 +654,7 @@ void clsHTTP::SendHeader(clsConnection& Connection, const std::string& sResponse
 
 std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath) {
     ListingRequest request;
-    request.Target = Connection.OriginalRequest;
+    request.Target = Connection.Current.OriginalRequest;
     request.Folder = sPath;
     ResumeNext(
         [&] { request.ShowDate = settings_.VariableValue(Variant("DLShowDate")).EqualsNumber(1); });

@@ -85,7 +85,7 @@ TEST_F(Hostile, ALargeHeadLeavesNoMemoryBehindOnAnOpenConnection) {
     EXPECT_EQ(client.ReadAnswer(), abc);
     clsConnection& C = Newest();
     EXPECT_LE(C.Buffer.capacity(), Working);
-    EXPECT_FALSE(C.RequestMIME.has_value());
+    EXPECT_FALSE(C.Current.RequestMIME.has_value());
     EXPECT_EQ(server.UnansweredBytes(), 0u);
 
     // A long target (its query is no part of the file name) and, behind it, the start of the
@@ -96,8 +96,8 @@ TEST_F(Hostile, ALargeHeadLeavesNoMemoryBehindOnAnOpenConnection) {
     RunPasses(5);
     EXPECT_EQ(C.Buffer, "GET /a.txt HT");
     EXPECT_LE(C.Buffer.capacity(), C.Buffer.size() + Working);
-    EXPECT_LE(C.OriginalRequest.capacity(), Working);
-    EXPECT_LE(C.URL.capacity(), C.URL.size() + Working);
+    EXPECT_LE(C.Current.OriginalRequest.capacity(), Working);
+    EXPECT_LE(C.Current.URL.capacity(), C.Current.URL.size() + Working);
     EXPECT_EQ(server.UnansweredBytes(), 13u);
 
     ASSERT_TRUE(client.Send("TP/1.1\r\n\r\n"));
