@@ -232,11 +232,11 @@ void clsHTTP::EmptySlot(int32_t index) {
 // closes when the event ends), and the failure goes on to the loop's catch-all.
 struct clsHTTP::DropOnFailure {
     clsHTTP& Server;
-    int32_t Slot;
+    const clsConnection& Connection;
     int Failing = std::uncaught_exceptions();
     ~DropOnFailure() {
-        if (std::uncaught_exceptions() > Failing) {
-            Server.EmptySlot(Slot);
+        if (std::uncaught_exceptions() > Failing && Server.Holds(Connection)) {
+            Server.EmptySlot(Connection.Index);
         }
     }
 };
@@ -250,7 +250,7 @@ void clsHTTP::SocketEvent(int32_t requestID, SocketEventType EventType,
     if (!C) {
         return;
     }
-    DropOnFailure guard{*this, requestID};
+    DropOnFailure guard{*this, *C};
     switch (EventType) {
     case SocketEventType::OnClose:
     case SocketEventType::OnError:
