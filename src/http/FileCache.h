@@ -27,8 +27,10 @@ namespace quenloft {
 class FileCache {
 public:
     using Contents = std::shared_ptr<const std::string>;
-    static constexpr int64_t MostFileBytes = 64 * 1024; // a larger file is never kept
-    static constexpr size_t MostBytes = 4 << 20;        // all kept contents together
+    // A larger file is never kept: from 32 KiB on, its pieces go out faster by sendfile from
+    // the open file than by copies from memory.
+    static constexpr int64_t MostFileBytes = 16 * 1024;
+    static constexpr size_t MostBytes = 4 << 20; // all kept contents together
     static constexpr size_t MostFiles = 1024;
 
     FileCache() = default;

@@ -41,17 +41,20 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+constexpr size_t Most = FileCache::MostFileBytes; // the largest file kept
+
 // The files the suite keeps, with their sizes; each test changes only its own.
 const std::pair<const char*, size_t> AgedFiles[] = {
-    {"a.bin", 3000},         {"max.bin", 64 * 1024},  {"over.bin", 64 * 1024 + 1},
+    {"a.bin", 3000},         {"max.bin", Most},       {"over.bin", Most + 1},
     {"empty.bin", 0},        {"same.bin", 2000},      {"restored.bin", 2000},
     {"short.bin", 5000},     {"zero.bin", 5000},      {"replaced.bin", 4000},
     {"one.dat", 1500},       {"two.dat", 1500},       {"folder.bin", 1000},
     {"gone.bin", 1000},      {"grow.bin", 1000},      {"hid.bin", 1000},
-    {"mode.bin", 1000},      {"snapshot.bin", 65536}, {"forgotten.bin", 100},
+    {"mode.bin", 1000},      {"snapshot.bin", Most},  {"forgotten.bin", 100},
     {"unit/small.bin", 100}, {"unit/big.bin", 70000},
 };
-constexpr int BudgetFiles = 70; // of 64 KiB each: more than all kept contents may take
+// Files of the largest kept size: more than all kept contents together may take.
+constexpr int BudgetFiles = FileCache::MostBytes / Most + 6;
 
 // A file's change time cannot be set back, so the files are made once and the suite waits
 // until their last change lies far enough back for their contents to be kept.
@@ -64,7 +67,7 @@ protected:
             aged->Write(std::string("www/") + name, Pattern(size, ++seed));
         }
         for (int i = 0; i < BudgetFiles; ++i) {
-            aged->Write("budget/" + std::to_string(i) + ".bin", Pattern(64 * 1024, i));
+            aged->Write("budget/" + std::to_string(i) + ".bin", Pattern(Most, i));
         }
         // Two files alike in size and times, a link to the first.
         aged->Touch("www/one.dat", 1000000000);
@@ -187,7 +190,7 @@ TEST_F(KeptFiles, KeptContentsAnswerAsTheFileDoes) {
         }
         EXPECT_EQ(server.KeptFiles().KeptFiles(), 3u); // all but over.bin
     }
-    EXPECT_EQ(server.KeptFiles().KeptBytes(), 3000u + 64 * 1024);
+    EXPECT_EQ(server.KeptFiles().KeptBytes(), 3000u + Most);
     EXPECT_EQ(Statistic("RequestsOK"), 12);
     EXPECT_EQ(statistics.VariableValue(Variant("BytesSend")).ToDouble(), double(total));
 }
@@ -321,7 +324,7 @@ TEST_F(KeptFiles, OnlySmallRegularFilesAndABoundedTotal) {
     EXPECT_EQ(cache.Find(*aged / "budget/0.bin"), nullptr);
     std::string last = *aged / ("budget/" + std::to_string(BudgetFiles - 1) + ".bin");
     ASSERT_NE(cache.Find(last), nullptr);
-    EXPECT_EQ(*cache.Find(last), Pattern(64 * 1024, BudgetFiles - 1));
+    EXPECT_EQ(*cache.Find(last), Pattern(Most, BudgetFiles - 1));
 }
 
 } // namespace
