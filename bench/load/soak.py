@@ -392,8 +392,8 @@ def main():
         f.truncate(BIG)
 
     rows = []
-    for spec in args.server:
-        build, binary = spec.split("=", 1)
+    for given in args.server:
+        build, binary = given.split("=", 1)
         for step in STEPS:
             if args.only and args.only not in step.name:
                 continue

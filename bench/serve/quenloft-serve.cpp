@@ -30,7 +30,7 @@ bool ChoosePort(int argc, char** argv, int32_t& port) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
+    if (argc < 2 || argc > 3 || argv[1][0] == '-') { // an option is no folder
         std::fprintf(stderr, "usage: quenloft-serve FOLDER [PORT]\n");
         return 2;
     }

@@ -2,6 +2,8 @@
 // FileCache.h.
 #include "http/FileCache.h"
 
+#include "platform/Files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
@@ -36,24 +38,10 @@ bool ChangedLongAgo(const struct stat& status) {
 }
 
 // Local file systems that give every change its own change time, to the nanosecond or the
-// second. Network and user-space file systems may report times they have not checked
-// with the server, FAT-like ones have no change time at all.
+// second; FAT-like ones have no change time at all.
 bool KeepsExactTimes(int fd) {
     struct statfs fs {};
-    if (::fstatfs(fd, &fs) != 0) {
-        return false;
-    }
-    switch (static_cast<uint64_t>(fs.f_type)) {
-    case 0xEF53:     // ext2, ext3, ext4
-    case 0x58465342: // xfs
-    case 0x9123683E: // btrfs
-    case 0x01021994: // tmpfs
-    case 0xF2F52010: // f2fs
-    case 0x2FC12FC1: // zfs
-        return true;
-    default:
-        return false;
-    }
+    return ::fstatfs(fd, &fs) == 0 && files::IsLocalFileSystem(static_cast<uint64_t>(fs.f_type));
 }
 
 // All `size` bytes of the file from its start, or false when it ended early or failed.

@@ -310,4 +310,18 @@ void CreateFolders(const std::string& path) {
     }
 }
 
+bool IsLocalFileSystem(uint64_t type) {
+    switch (type) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x01021994: // tmpfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace quenloft::files

@@ -33,6 +33,12 @@ void ReplaceAtomically(const std::string& path, std::string_view bytes,
 // Creates `path` and every missing parent; an existing folder is fine. Never fails.
 void CreateFolders(const std::string& path);
 
+// The local disk and memory file systems (ext2-4, xfs, btrfs, tmpfs, f2fs, zfs): they see
+// every change made to their files and give each change its own change time. Network and
+// user-space file systems may report what they have not checked with a server. `type` is
+// a statfs f_type.
+bool IsLocalFileSystem(uint64_t type);
+
 // A file that lines are appended to, kept open between writes. An inotify watch on the way
 // to the file (each folder, for the next name on the way) tells through the program's
 // message loop when the file, or a folder above it, is removed, renamed or replaced; the

@@ -145,19 +145,9 @@ bool NotifiesEveryChange(const std::string& path) {
     if (::statfs(path.c_str(), &fs) != 0) {
         return false;
     }
-    switch (static_cast<uint64_t>(fs.f_type)) {
-    case 0xEF53:     // ext2, ext3, ext4
-    case 0x58465342: // xfs
-    case 0x9123683E: // btrfs
-    case 0x01021994: // tmpfs
-    case 0xF2F52010: // f2fs
-    case 0x2FC12FC1: // zfs
-    case 0x4D44:     // vfat
-    case 0x2011BAB0: // exfat
-        return true;
-    default:
-        return false;
-    }
+    auto type = static_cast<uint64_t>(fs.f_type);
+    return files::IsLocalFileSystem(type) || type == 0x4D44 /* vfat */ ||
+           type == 0x2011BAB0 /* exfat */;
 }
 
 // The entries of recently listed folders, kept while the kernel reports no change to the
