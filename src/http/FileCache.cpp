@@ -62,12 +62,6 @@ bool ReadWhole(int fd, std::string& bytes, size_t size) {
 
 } // namespace
 
-FileCache::~FileCache() {
-    if (expiryWindow_ != 0) {
-        ProgramLoop().DestroyWindow(expiryWindow_);
-    }
-}
-
 FileCache::Contents FileCache::Find(const std::string& path) {
     auto found = files_.find(path);
     if (found == files_.end()) {
@@ -99,14 +93,14 @@ FileCache::Contents FileCache::Keep(const std::string& path, int fd, const struc
     MakeRoom(bytes->size());
     files_.emplace(path, Kept{bytes, status, Clock::now()});
     bytes_ += bytes->size();
-    ExpireLater(Clock::now() + keepFor_);
+    expiry_.CallAt(Clock::now() + keepFor_);
     return bytes;
 }
 
 void FileCache::KeepFor(std::chrono::milliseconds time) {
     keepFor_ = time;
     if (!files_.empty()) {
-        ExpireLater(Clock::now()); // the new time applies to what is kept already
+        expiry_.CallAt(Clock::now()); // the new time applies to what is kept already
     }
 }
 
@@ -129,24 +123,6 @@ void FileCache::Forget(Files::iterator file) {
     files_.erase(file);
 }
 
-// A timer for `due` unless one is set for no later: when it fires, the contents not asked
-// for during the keep time are forgotten, and it is set for the next to expire.
-void FileCache::ExpireLater(Clock::time_point due) {
-    auto now = Clock::now();
-    if (expiryDue_ > now && expiryDue_ <= due) {
-        return;
-    }
-    MessageLoop& loop = ProgramLoop();
-    if (expiryWindow_ == 0) {
-        expiryWindow_ = loop.CreateWindow([this](Window, uint32_t, uintptr_t, intptr_t) {
-            Expire();
-            return intptr_t{0};
-        });
-    }
-    expiryDue_ = due;
-    loop.PostAfter(std::chrono::ceil<std::chrono::milliseconds>(due - now), expiryWindow_, 0, 0, 0);
-}
-
 void FileCache::Expire() {
     auto now = Clock::now();
     size_t before = files_.size();
@@ -163,7 +139,7 @@ void FileCache::Expire() {
         ::malloc_trim(0); // the memory goes back to the system
     }
     if (!files_.empty()) {
-        ExpireLater(next);
+        expiry_.CallAt(next);
     }
 }
 

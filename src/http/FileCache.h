@@ -12,7 +12,7 @@
 // of the program's loop, and their memory is given back. For the loop's thread only.
 #pragma once
 
-#include "platform/MessageLoop.h"
+#include "platform/ExpiryTimer.h"
 
 #include <chrono>
 #include <cstddef>
@@ -34,7 +34,6 @@ public:
     static constexpr size_t MostFiles = 1024;
 
     FileCache() = default;
-    ~FileCache();
     FileCache(const FileCache&) = delete;
     FileCache& operator=(const FileCache&) = delete;
 
@@ -53,7 +52,7 @@ public:
     void Clear();
 
 private:
-    using Clock = std::chrono::steady_clock;
+    using Clock = ExpiryTimer::Clock;
     struct Kept {
         Contents Bytes;
         struct stat Status;
@@ -63,14 +62,13 @@ private:
 
     void MakeRoom(size_t size);
     void Forget(Files::iterator file);
-    void ExpireLater(Clock::time_point due);
     void Expire();
 
     Files files_;
     size_t bytes_ = 0;
     std::chrono::milliseconds keepFor_ = std::chrono::seconds(10);
-    Window expiryWindow_ = 0;
-    Clock::time_point expiryDue_; // of the timer set last; in the past once it fired
+    // When it fires, the contents not asked for during the keep time are forgotten.
+    ExpiryTimer expiry_{[this] { Expire(); }};
 };
 
 } // namespace quenloft

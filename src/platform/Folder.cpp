@@ -3,6 +3,7 @@
 
 #include "base/AsciiCase.h"
 #include "base/OleDate.h"
+#include "platform/ExpiryTimer.h"
 #include "platform/Files.h"
 #include "platform/MessageLoop.h"
 #include "platform/UniqueFd.h"
@@ -188,7 +189,7 @@ public:
         }
         Folder& kept = folders_[watch] = Folder{std::move(items), true, Clock::now()};
         Bound(); // the folder just kept is the last to go
-        ExpireLater(Clock::now() + keepFor_);
+        expiry_.CallAt(Clock::now() + keepFor_);
         return Listed(path, kept.Items);
     }
 
@@ -196,7 +197,7 @@ public:
         std::lock_guard lock(lock_);
         keepFor_ = time;
         if (!folders_.empty()) {
-            ExpireLater(LeastRecentlyUsed()->second.Used + keepFor_);
+            expiry_.CallAt(LeastRecentlyUsed()->second.Used + keepFor_);
         }
     }
 
@@ -286,25 +287,6 @@ private:
         folders_.erase(folder);
     }
 
-    // A timer for `due` unless one is set for no later: when it fires, the listings not
-    // asked for during the keep time are forgotten, and it is set for the next to expire.
-    void ExpireLater(Clock::time_point due) {
-        auto now = Clock::now();
-        if (expiryDue_ > now && expiryDue_ <= due) {
-            return;
-        }
-        MessageLoop& loop = ProgramLoop();
-        if (expiryWindow_ == 0) {
-            expiryWindow_ = loop.CreateWindow([this](Window, uint32_t, uintptr_t, intptr_t) {
-                Expire();
-                return intptr_t{0};
-            });
-        }
-        expiryDue_ = due;
-        loop.PostAfter(std::chrono::ceil<std::chrono::milliseconds>(due - now), expiryWindow_, 0, 0,
-                       0);
-    }
-
     void Expire() {
         std::lock_guard lock(lock_);
         auto now = Clock::now();
@@ -321,7 +303,7 @@ private:
             ::malloc_trim(0); // a large listing's memory goes back to the system
         }
         if (!folders_.empty()) {
-            ExpireLater(LeastRecentlyUsed()->second.Used + keepFor_);
+            expiry_.CallAt(LeastRecentlyUsed()->second.Used + keepFor_);
         }
     }
 
@@ -329,8 +311,8 @@ private:
     UniqueFd notify_;
     std::unordered_map<int, Folder> folders_;
     std::chrono::milliseconds keepFor_ = std::chrono::seconds(10);
-    Window expiryWindow_ = 0;
-    Clock::time_point expiryDue_; // of the timer set last; in the past once it fired
+    // When it fires, the listings not asked for during the keep time are forgotten.
+    ExpiryTimer expiry_{[this] { Expire(); }};
 };
 
 } // namespace
