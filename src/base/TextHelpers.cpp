@@ -41,4 +41,15 @@ std::string ShortenText(std::string_view text, int32_t maxLength) {
     return std::string(text.substr(0, size_t(maxLength - 3))) + "...";
 }
 
+std::string_view TrimSpace(std::string_view text) {
+    auto space = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && space(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && space(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 } // namespace quenloft

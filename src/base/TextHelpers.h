@@ -18,6 +18,8 @@ std::string GetFolder(std::string_view fileName);
 std::string LeftOfLast(std::string_view text, std::string_view find, int32_t start, int32_t skip);
 // Text itself, or its first maxLength - 3 characters and "..." when it is longer.
 std::string ShortenText(std::string_view text, int32_t maxLength);
+// Text without the spaces and tabs at its ends.
+std::string_view TrimSpace(std::string_view text);
 
 // Appends `prefix` and the byte as two upper-case hexadecimal digits: the escape of a byte
 // in a URL ("%2F") and in the log ("\\x0A").
