@@ -128,6 +128,9 @@ void RaiseFileError(int err, const std::string& source) {
     case ENOSPC:
     case EDQUOT:
         throw Error(61, "Disk full", source);
+    case EMFILE:
+    case ENFILE:
+        throw Error(67, "Too many files", source);
     default:
         throw Error(75, "Path/File access error", source);
     }

@@ -20,7 +20,7 @@ bool FileExists(const std::string& path);
 
 // These fail with an Error whose source is `source` (runtime file error numbers:
 // 53 file not found, 70 permission denied, 75 path/file access error, 76 path not found,
-// 61 disk full).
+// 61 disk full, 67 too many files: out of descriptors).
 void DeleteFile(const std::string& path, const std::string& source = {});
 std::string ReadAll(const std::string& path, const std::string& source = {});
 // Appends bytes as they are with one write, creating the file when missing.
