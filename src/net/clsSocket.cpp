@@ -5,6 +5,7 @@
 #include "platform/MessageLoop.h"
 #include "platform/SocketErrors.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -261,6 +263,7 @@ void clsSocket::ReadBufferSizes() {
 void clsSocket::DestroySocket() {
     receiveBuffer_.clear();
     ReturnSpare(receiveBuffer_);
+    ClearUnsent();      // a closed socket sends nothing more, and holds no share of a block
     resolveHandle_ = 0; // a closed socket waits for no name any more
     if (socketHandle_ == -1) {
         return;
@@ -499,13 +502,75 @@ void clsSocket::DoSendData(const Variant& varData) {
         throw Error::Runtime(ErrSubscript, "clsSocket.SendData");
     }
     // A new block replaces what is left of the last one, not extends it.
-    sendBuffer_.clear();
-    sendOffset_ = 0;
+    ClearUnsent();
     SendFrom(bytes);
 }
 
+void clsSocket::ClearUnsent() {
+    sendBuffer_.clear();
+    sendOffset_ = 0;
+    sharedBlock_.reset();
+    sharedRest_ = {};
+}
+
 void clsSocket::SendBuffered() {
-    SendFrom(std::string_view(sendBuffer_).substr(sendOffset_));
+    if (sharedRest_.empty()) {
+        SendFrom(std::string_view(sendBuffer_).substr(sendOffset_));
+    } else {
+        SendWithShared();
+    }
+}
+
+void clsSocket::SendShared(std::string_view head, std::shared_ptr<const std::string> block,
+                           size_t offset, size_t count) {
+    std::shared_ptr<clsSocket> keep = weak_from_this().lock(); // as in SendData
+    Sourced("clsSocket.SendData", [&] {
+        if (protocol_ != ProtocolTCP || socketHandle_ == -1) {
+            throw Error(ErrWrongState, WrongStateText, "clsSocket.SendData");
+        }
+        ClearUnsent();
+        std::string_view rest = block ? std::string_view(*block).substr(offset, count) : "";
+        if (head.empty() && rest.empty()) {
+            throw Error::Runtime(ErrSubscript, "clsSocket.SendData");
+        }
+        sendBuffer_.assign(head);
+        sharedBlock_ = std::move(block);
+        sharedRest_ = rest;
+        SendBuffered();
+    });
+}
+
+// The socket's own bytes and the shared block's rest go in one call.
+void clsSocket::SendWithShared() {
+    sendPending_ = true;
+    std::string_view own = std::string_view(sendBuffer_).substr(sendOffset_);
+    iovec parts[2] = {{const_cast<char*>(own.data()), own.size()},
+                      {const_cast<char*>(sharedRest_.data()), sharedRest_.size()}};
+    msghdr message{};
+    message.msg_iov = own.empty() ? parts + 1 : parts;
+    message.msg_iovlen = own.empty() ? 1 : 2;
+    ssize_t n = ::sendmsg(socketHandle_, &message, MSG_NOSIGNAL);
+    TakeSent(n > 0 ? static_cast<size_t>(n) : 0);
+    if (n < 0) {
+        int32_t code = LastSocketError();
+        if (code == ErrWouldBlock) {
+            ProgramLoop().WatchWritable(socketHandle_);
+            return;
+        }
+        throw SocketError(code, "clsSocket.SendData");
+    }
+    Sent(n);
+}
+
+// The kernel took `taken` bytes: the socket's own first, then the shared block's.
+void clsSocket::TakeSent(size_t taken) {
+    size_t own = std::min(taken, sendBuffer_.size() - sendOffset_);
+    sendOffset_ += own;
+    sharedRest_.remove_prefix(std::min(taken - own, sharedRest_.size()));
+    if (SendLeft() == 0) {
+        ReleaseIfLarge(sendBuffer_);
+        ClearUnsent();
+    }
 }
 
 // Sends `data`: a new block, or the rest of the send buffer. Only what the kernel does not
@@ -573,8 +638,7 @@ int64_t clsSocket::DoSendFileData(int fd, int64_t offset, int64_t count) {
         throw Error(ErrWrongState, WrongStateText, "clsSocket.SendData");
     }
     [[maybe_unused]] static const bool brokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-    sendBuffer_.clear();
-    sendOffset_ = 0;
+    ClearUnsent();
     off_t at = offset;
     ssize_t n = count > 0 ? ::sendfile(socketHandle_, fd, &at, static_cast<size_t>(count)) : 0;
     int err = n < 0 ? errno : 0;
@@ -607,13 +671,12 @@ int64_t clsSocket::DoSendFileData(int fd, int64_t offset, int64_t count) {
 // What is left of `data` after the kernel took `taken` bytes becomes the send buffer's rest.
 void clsSocket::KeepUnsent(std::string_view data, size_t taken) {
     if (SendLeft() > 0) {
-        sendOffset_ += taken; // `data` is the buffer's own rest
-    } else {
-        sendBuffer_.assign(data.substr(taken));
+        TakeSent(taken); // `data` is the buffer's own rest
+        return;
     }
+    sendBuffer_.assign(data.substr(taken));
     if (SendLeft() == 0) {
         ReleaseIfLarge(sendBuffer_);
-        sendOffset_ = 0;
     }
 }
 

@@ -69,6 +69,12 @@ public:
 
     // Send data to remote computer
     void SendData(const Variant& varData);
+    // Sends `head` and then `count` bytes of `block` from `offset` as one block, with the
+    // events of SendData. What the socket does not take at once is kept as a share of
+    // `block`, not copied, so that many connections sending one large text hold it once.
+    // TCP only.
+    void SendShared(std::string_view head, std::shared_ptr<const std::string> block, size_t offset,
+                    size_t count);
     // Sends `count` bytes of the open file `fd` from `offset` as one block, with the events
     // of SendData: the kernel copies them from the file; what the socket does not take at
     // once is read into the send buffer. Returns the size of the block: fewer bytes when
@@ -139,6 +145,9 @@ private:
                       std::optional<int32_t> maxLen, bool take);
     void DestroySocket();
     void SendBuffered();
+    void SendWithShared();
+    void ClearUnsent();
+    void TakeSent(size_t taken);
     int64_t DoSendFileData(int fd, int64_t offset, int64_t count);
     void Sent(ssize_t n);
     void SendFrom(std::string_view data);
@@ -157,7 +166,7 @@ private:
     void CompleteClose();
     void RaiseOnError(int32_t number, const std::string& source);
     SocketEvents* Owner() const { return owner_ ? *owner_ : nullptr; }
-    size_t SendLeft() const { return sendBuffer_.size() - sendOffset_; }
+    size_t SendLeft() const { return sendBuffer_.size() - sendOffset_ + sharedRest_.size(); }
 
     int32_t resolveReason_ = 0;
     int32_t protocol_ = ProtocolTCP;
@@ -173,6 +182,9 @@ private:
     int32_t resolveHandle_ = 0;
     std::string sendBuffer_; // bytes from sendOffset_ on are still to be sent
     size_t sendOffset_ = 0;
+    // The shared block of SendShared, and what of it is still to be sent after sendBuffer_'s.
+    std::shared_ptr<const std::string> sharedBlock_;
+    std::string_view sharedRest_;
     std::string receiveBuffer_;
     int32_t sendChunkSize_ = 0;
     int32_t receiveChunkSize_ = 0;
