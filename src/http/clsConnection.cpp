@@ -22,7 +22,7 @@ bool FileTransfer::Open(const std::string& path, FileCache& kept) {
         return false;
     }
     if ((contents_ = kept.Find(path))) {
-        Start(static_cast<int64_t>(contents_->size()));
+        Select(0, size_ = static_cast<int64_t>(contents_->size()));
         return true;
     }
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -34,13 +34,13 @@ bool FileTransfer::Open(const std::string& path, FileCache& kept) {
     if (!(contents_ = kept.Keep(path, fd.Get(), st))) {
         descriptor_ = std::move(fd);
     }
-    Start(static_cast<int64_t>(st.st_size));
+    Select(0, size_ = static_cast<int64_t>(st.st_size));
     return true;
 }
 
-void FileTransfer::Start(int64_t length) {
-    length_ = length;
-    sent_ = 0;
+void FileTransfer::Select(int64_t first, int64_t end) {
+    position_ = first;
+    end_ = end;
 }
 
 void FileTransfer::Close() {
@@ -48,39 +48,44 @@ void FileTransfer::Close() {
     contents_.reset();
 }
 
-std::string FileTransfer::NextPiece(int64_t limit) {
-    if (sent_ >= length_) {
-        return {};
-    }
-    auto size = static_cast<size_t>(std::min(limit, length_ - sent_));
+// Up to `count` bytes from `offset`: fewer when the file ends early or fails.
+std::string FileTransfer::Read(int64_t offset, int64_t count) const {
+    count = std::max<int64_t>(std::min(count, size_ - offset), 0);
     if (contents_) {
-        sent_ += static_cast<int64_t>(size);
-        return contents_->substr(static_cast<size_t>(sent_) - size, size);
+        return contents_->substr(static_cast<size_t>(offset), static_cast<size_t>(count));
     }
-    std::string piece(size, '\0');
+    std::string bytes(static_cast<size_t>(count), '\0');
     ssize_t n;
     do {
-        n = ::pread(descriptor_.Get(), piece.data(), piece.size(), sent_);
+        n = ::pread(descriptor_.Get(), bytes.data(), bytes.size(), offset);
     } while (n < 0 && errno == EINTR);
-    piece.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    sent_ += static_cast<int64_t>(piece.size());
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+}
+
+std::string FileTransfer::NextPiece(int64_t limit) {
+    std::string piece = Read(position_, std::min(limit, Remaining()));
+    position_ += static_cast<int64_t>(piece.size());
     return piece;
 }
 
-// A piece from memory is one send; from the open file, the kernel copies it (sendfile).
+std::string FileTransfer::Opening(int64_t limit) const {
+    return Read(0, limit);
+}
+
+// A piece from memory is sent as a share of the kept contents; from the open file, the
+// kernel copies it (sendfile).
 int64_t FileTransfer::SendPiece(clsSocket& socket, int64_t limit) {
-    if (sent_ >= length_) {
+    int64_t size = std::min(limit, Remaining());
+    if (size <= 0) {
         return 0;
     }
-    int64_t size = std::min(limit, length_ - sent_);
     if (contents_) {
-        std::string_view piece(*contents_);
-        socket.SendData(
-            Variant(piece.substr(static_cast<size_t>(sent_), static_cast<size_t>(size))));
+        socket.SendShared({}, contents_, static_cast<size_t>(position_), static_cast<size_t>(size));
     } else {
-        size = socket.SendFileData(descriptor_.Get(), sent_, size);
+        size = socket.SendFileData(descriptor_.Get(), position_, size);
     }
-    sent_ += size;
+    position_ += size;
     return size;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "http/FileCache.h"
+#include "http/ListingPages.h"
 #include "http/clsMIME.h"
 #include "net/clsSocket.h"
 #include "platform/UniqueFd.h"
@@ -60,7 +61,8 @@ protected:
 // The file of the answer being sent, kept open for the length of one transfer so that each
 // piece is one read at a known offset, and so that the bytes sent are exactly the length
 // announced (the file may change meanwhile). A small file's contents kept in memory serve
-// instead of the open file: they are the file's bytes when the answer began.
+// instead of the open file: they are the file's bytes when the answer began. What is sent
+// is the whole file, or the part of it that Select chose.
 class FileTransfer {
 public:
     // Opens a file that passes the existence test (a regular file, not hidden) for
@@ -69,22 +71,31 @@ public:
     bool Open(const std::string& path, FileCache& kept);
     void Close();
     bool IsOpen() const { return descriptor_.IsOpen() || contents_ != nullptr; }
-    int64_t Length() const { return length_; }
-    int64_t Sent() const { return sent_; }
-    // Reads the next piece of at most `limit` bytes; empty once the whole length has been
-    // read, or when the file ended early or failed (then Sent() < Length()).
+    // The file's length when it was opened.
+    int64_t Size() const { return size_; }
+    // Sends bytes `first` up to (not including) `end` instead of the whole file.
+    void Select(int64_t first, int64_t end);
+    // Where the next piece begins (0-based), and where the transfer ends.
+    int64_t Position() const { return position_; }
+    int64_t End() const { return end_; }
+    int64_t Remaining() const { return end_ - position_; }
+    // Reads the next piece of at most `limit` bytes; empty once the end is reached, or when
+    // the file ended early or failed (then Position() < End()).
     std::string NextPiece(int64_t limit);
     // Sends the next piece of at most `limit` bytes through `socket` straight from the
-    // file; its size, 0 once the whole length has gone or when the file ended early.
+    // file; its size, 0 at the end or when the file ended early.
     int64_t SendPiece(clsSocket& socket, int64_t limit);
+    // The file's first bytes, at most `limit` of them, wherever the transfer stands.
+    std::string Opening(int64_t limit) const;
 
 private:
-    void Start(int64_t length);
+    std::string Read(int64_t offset, int64_t count) const;
 
     UniqueFd descriptor_;
     FileCache::Contents contents_; // the file's bytes, when they are sent from memory
-    int64_t length_ = 0;
-    int64_t sent_ = 0;
+    int64_t size_ = 0;
+    int64_t position_ = 0;
+    int64_t end_ = 0;
 };
 
 // Where a connection stands between the requests it receives and the answers it sends
@@ -103,9 +114,12 @@ struct Exchange {
     std::string Response; // status line of the answer
     std::optional<clsMIME> RequestMIME;
     std::optional<clsMIME> ResponseMIME;
-    std::string OriginalRequest; // the request's target as it came
-    int64_t FileIndex = 0;       // 1-based position of the next piece of the file
-    FileTransfer Transfer;       // the file being sent
+    std::string OriginalRequest;      // the request's target as it came
+    int64_t FileIndex = 0;            // 1-based position of the next piece of the file
+    FileTransfer Transfer;            // the file being sent
+    bool HeadOnly = false;            // a HEAD request: the answer's head without its body
+    std::optional<std::string> Range; // the Range header to honour, when there is one
+    ListingPages::Share Page;         // the listing page on its way
 };
 
 class clsConnection : public SocketEvents, public std::enable_shared_from_this<clsConnection> {

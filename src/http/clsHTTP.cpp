@@ -6,6 +6,8 @@
 #include "base/Error.h"
 #include "base/OleDate.h"
 #include "base/TextHelpers.h"
+#include "base/Utf8.h"
+#include "http/ByteRange.h"
 #include "http/modRequest.h"
 #include "net/modSocketSupport.h"
 #include "platform/DescriptorLimit.h"
@@ -29,7 +31,11 @@ constexpr size_t WorkingSize = 4 * 1024;
 const std::string Body400 = "<html><h1>400 - Bad Request</h1></html>";
 const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
 const std::string Body405 = "<html><h1>405 - Method Not Allowed</h1></html>";
+const std::string Body416 = "<html><h1>416 - Range Not Satisfiable</h1></html>";
 const std::string Body431 = "<html><h1>431 - Request Header Fields Too Large</h1></html>";
+
+// The runtime's error number for a file that cannot be opened for want of descriptors.
+constexpr int32_t ErrTooManyFiles = 67;
 
 std::string ConnectionMode(const clsConnection& C) {
     return C.Current.ResponseMIME ? LowerAscii(C.Current.ResponseMIME->MimeValue("Connection"))
@@ -306,17 +312,28 @@ void clsHTTP::SettleBuffer(clsConnection& C, size_t held) {
     C.CountedBytes = counted;
 }
 
-// Heads waiting across all connections have a total bound: past it, the connection holding
-// the most is refused, as one over its own bound is.
+// What a connection makes the server hold for it: its unanswered bytes, and the listing
+// page it is sending (shared with whoever sends the same page).
+size_t clsHTTP::Held(const clsConnection& C) {
+    return C.CountedBytes + C.Current.Page.Size();
+}
+
+// Heads waiting and listing pages on their way, across all connections, have a total bound:
+// past it, the connection holding the most is refused, as one over its own bound is, or,
+// when it holds a page, closed without the rest of it.
 void clsHTTP::KeepUnansweredBounded() {
-    while (unanswered_ > unansweredLimit_) {
+    while (unanswered_ + pages_.Bytes() > unansweredLimit_) {
         auto most = std::max_element(
-            connections_.begin(), connections_.end(), [](const auto& a, const auto& b) {
-                return (a ? a->CountedBytes : 0) < (b ? b->CountedBytes : 0);
-            });
+            connections_.begin(), connections_.end(),
+            [](const auto& a, const auto& b) { return (a ? Held(*a) : 0) < (b ? Held(*b) : 0); });
         std::shared_ptr<clsConnection> C = most == connections_.end() ? nullptr : *most;
-        if (!C || C->CountedBytes == 0) {
+        if (!C || Held(*C) == 0) {
             return;
+        }
+        if (C->Current.Page.Size() > C->CountedBytes) {
+            C->Current = {};
+            Abandon(*C);
+            continue;
         }
         RefuseOversizedHead(*C);
         ServeNext(*C);
@@ -396,6 +413,7 @@ void clsHTTP::FinishAnswer(clsConnection& C) {
     size_t held = C.Buffer.size();
     ServeNext(C);
     SettleBuffer(C, held);
+    KeepUnansweredBounded();
 }
 
 // One piece per send completion. The piece after the announced length is never read, and
@@ -405,16 +423,16 @@ void clsHTTP::SendNextPiece(clsConnection& C) {
     FileTransfer& file = C.Current.Transfer;
     int64_t size = file.SendPiece(*C.Socket, PieceSize);
     if (size == 0) {
-        if (file.Sent() < file.Length()) {
+        if (file.Position() < file.End()) {
             C.EndAfterAnswer(); // ended early
         }
         EndTransfer(C);
         FinishAnswer(C);
         return;
     }
-    C.Current.FileIndex = file.Sent() + 1;
+    C.Current.FileIndex = file.Position() + 1;
     Count("BytesSend", static_cast<int16_t>(size));
-    if (file.Sent() >= file.Length()) {
+    if (file.Position() >= file.End()) {
         SetCork(C, false); // the last piece leaves at once
     }
 }
@@ -478,10 +496,17 @@ void clsHTTP::Answer(clsConnection& C, const RequestText& text) {
     if (AsksToClose(version, *C.Current.RequestMIME) || AnnouncesBody(text.Lines)) {
         C.Current.ResponseMIME->SetMimeValue("Connection", "Close");
     }
-    if (UpperAscii(text.Fields[0]) != "GET") {
+    std::string method = UpperAscii(text.Fields[0]);
+    if (method != "GET" && method != "HEAD") {
         Count("RequestsMethodNotAllowed");
+        C.Current.ResponseMIME->Add("Allow", "GET, HEAD");
         AnswerPage(C, version + " 405 Method Not Allowed", Body405);
         return;
+    }
+    // HEAD is answered as GET is, without the body.
+    C.Current.HeadOnly = method == "HEAD";
+    if (auto range = RangeAsked(text.Lines)) {
+        C.Current.Range = std::string(*range);
     }
     AnswerGet(version, std::string(text.Fields[1]), C);
 }
@@ -503,9 +528,9 @@ void clsHTTP::AnswerGet(const std::string& version, const std::string& target, c
     if (folderAsked && !folder::FolderExists(C.Current.URL)) {
         AnswerNotFound(version, C);
     } else if (folderAsked ? TryIndexFiles(C) : OpenFile(C, C.Current.URL)) {
-        AnswerFile(C);
+        AnswerFile(version, C);
     } else if (folderAsked && ListingOn()) {
-        AnswerListing(C);
+        AnswerListing(version, C);
     } else {
         AnswerNotFound(version, C);
     }
@@ -520,6 +545,13 @@ std::string clsHTTP::ServedRoot() {
         ResumeNext([&] { settings_.SetVariableValue(Variant("IndexPath"), Variant(root)); });
     }
     return root;
+}
+
+bool clsHTTP::ShowHidden() {
+    bool shown = false;
+    ResumeNext(
+        [&] { shown = settings_.VariableValue(Variant("DLShowHiddenFiles")).EqualsNumber(1); });
+    return shown;
 }
 
 bool clsHTTP::ListingOn() {
@@ -551,25 +583,72 @@ bool clsHTTP::TryIndexFiles(clsConnection& C) {
 
 // The head carries the first piece, so a small file leaves in one segment; the pieces
 // after it follow one per send completion. A longer file keeps the socket corked until
-// its last piece, so the kernel sends full segments instead of one per piece.
-void clsHTTP::AnswerFile(clsConnection& C) {
+// its last piece, so the kernel sends full segments instead of one per piece. A Range
+// header that names part of the file makes the answer that part (206), or 416 when the
+// file holds none of what it names.
+void clsHTTP::AnswerFile(const std::string& version, clsConnection& C) {
+    FileTransfer& file = C.Current.Transfer;
+    ByteRange range = C.Current.Range ? ParseRange(*C.Current.Range, file.Size()) : ByteRange{};
+    if (range.Answer == ByteRange::Unsatisfiable) {
+        AnswerUnsatisfiable(version, C);
+        return;
+    }
     Count("RequestsOK");
-    C.Current.ResponseMIME->Add("Content-Length", std::to_string(C.Current.Transfer.Length()));
-    C.Current.ResponseMIME->Add("Content-Type", ContentType(GetExtension(C.Current.URL)));
-    C.Current.FileIndex = 1;
-    if (C.Current.Transfer.Length() > PieceSize) {
+    C.Current.ResponseMIME->SetMimeValue("Accept-Ranges", "bytes");
+    if (range.Answer == ByteRange::Part) {
+        C.Current.Response = version + " 206 Partial Content";
+        file.Select(range.First, range.Last + 1);
+    }
+    int64_t length = file.Remaining();
+    bool fromStart = file.Position() == 0;
+    std::string first = C.Current.HeadOnly ? std::string() : file.NextPiece(PieceSize);
+    C.Current.ResponseMIME->Add("Content-Length", std::to_string(length));
+    C.Current.ResponseMIME->Add("Content-Type",
+                                FileContentType(C.Current.URL, file, fromStart ? &first : nullptr));
+    if (range.Answer == ByteRange::Part) {
+        C.Current.ResponseMIME->Add("Content-Range", "bytes " + std::to_string(range.First) + "-" +
+                                                         std::to_string(range.Last) + "/" +
+                                                         std::to_string(file.Size()));
+    }
+    if (!C.Current.HeadOnly && length > PieceSize) {
         SetCork(C, true);
     }
-    std::string first = C.Current.Transfer.NextPiece(PieceSize);
     Answer(C, C.Current.Response, first);
-    if (!C.IsAnswering()) {
+    if (!C.IsAnswering() || C.Current.HeadOnly) {
         EndTransfer(C);
         return;
     }
-    C.Current.FileIndex = C.Current.Transfer.Sent() + 1;
+    C.Current.FileIndex = file.Position() + 1;
     if (!first.empty()) {
         Count("BytesSend", static_cast<int16_t>(first.size()));
     }
+}
+
+// A range past the file's end: the page says so, and "Content-Range" gives the length.
+void clsHTTP::AnswerUnsatisfiable(const std::string& version, clsConnection& C) {
+    Count("RequestsOK");
+    int64_t size = C.Current.Transfer.Size();
+    EndTransfer(C);
+    C.Current.ResponseMIME->SetMimeValue("Accept-Ranges", "bytes");
+    C.Current.ResponseMIME->Add("Content-Range", "bytes */" + std::to_string(size));
+    AnswerPage(C, version + " 416 Range Not Satisfiable", Body416);
+}
+
+// The media type of the file: the server's table as it stands; a type of text from the
+// system's database says "charset=utf-8" when the file's first piece reads as UTF-8.
+// `first` is that piece when it has been read already.
+std::string clsHTTP::FileContentType(const std::string& path, const FileTransfer& file,
+                                     const std::string* first) {
+    std::string extension = GetExtension(path);
+    std::string type = TableContentType(extension);
+    if (!type.empty()) {
+        return type;
+    }
+    type = RegistryContentType("." + LowerAscii(extension));
+    if (IsTextType(type) && IsUtf8Start(first ? *first : file.Opening(PieceSize))) {
+        type += "; charset=utf-8";
+    }
+    return type;
 }
 
 // A file that exists but cannot be opened for want of descriptors is not missing: the
@@ -601,13 +680,51 @@ void clsHTTP::Abandon(clsConnection& C) {
     EmptySlot(C.Index);
 }
 
-void clsHTTP::AnswerListing(clsConnection& C) {
+// A folder that cannot be read is no listing of nothing: it is answered 404, as a folder
+// that does not exist is. The page goes from one copy shared by every connection that
+// sends it.
+void clsHTTP::AnswerListing(const std::string& version, clsConnection& C) {
+    std::optional<std::vector<folder::FolderEntry>> entries = ReadListedFolder(C, C.Current.URL);
+    if (!entries) {
+        AnswerNotFound(version, C);
+        return;
+    }
     Count("RequestsDirectoryListing");
-    std::string page = GenerateDirectoryHTML(C, C.Current.URL);
+    std::string page = ListingOf(C, C.Current.URL, *entries);
     C.Current.ResponseMIME->Add("Content-Type", "text/html");
     C.Current.ResponseMIME->Add("Content-Length", std::to_string(page.size()));
     C.Current.URL.clear();
-    Answer(C, C.Current.Response, page);
+    if (C.Current.HeadOnly || page.empty()) {
+        Answer(C, C.Current.Response, {});
+        return;
+    }
+    C.Current.Page = pages_.Take(std::move(page));
+    const ListingPages::Page& shared = C.Current.Page.Bytes();
+    bool sent = ResumeNext(
+        [&] { C.Socket->SendShared(HeadText(C, C.Current.Response), shared, 0, shared->size()); });
+    sent ? C.AnswerUnderWay() : C.AnswerGone();
+}
+
+// The entries of the folder at `path`, or none when it cannot be read. A folder that cannot
+// be opened for want of descriptors is not unreadable: the longest-silent connection makes
+// room, as for a file, and it is read once more. If that fails too, the request gets no
+// answer at all.
+std::optional<std::vector<folder::FolderEntry>> clsHTTP::ReadListedFolder(clsConnection& C,
+                                                                          const std::string& path) {
+    bool hidden = ShowHidden();
+    for (bool retried = false;; retried = true) {
+        try {
+            return folder::ListFolder(path, hidden);
+        } catch (const Error& e) {
+            if (e.Number() != ErrTooManyFiles) {
+                return std::nullopt;
+            }
+            if (retried) {
+                throw NoDescriptorLeft{};
+            }
+            EvictLongestSilent(&C);
+        }
+    }
 }
 
 void clsHTTP::AnswerNotFound(const std::string& version, clsConnection& C) {
@@ -616,22 +733,26 @@ void clsHTTP::AnswerNotFound(const std::string& version, clsConnection& C) {
     AnswerPage(C, version + " 404 Not Found", Body404);
 }
 
-// The 404 and 405 pages carry no Content-Length, so only the end of the connection tells
-// a client where the page ends: the connection is closed after them, whatever the
-// "Connection" line says, or a keep-alive client would wait for more forever.
+// A fixed page: its type and length follow the other header lines, so the connection stays
+// open after it unless the "Connection" line says "Close".
 void clsHTTP::AnswerPage(clsConnection& C, const std::string& status, const std::string& body) {
+    C.Current.ResponseMIME->Add("Content-Type", "text/html");
+    C.Current.ResponseMIME->Add("Content-Length", std::to_string(body.size()));
+    Answer(C, status, body);
+}
+
+// An answer that ends the connection: the three base lines with "Connection: Close", and
+// the page, whose end the connection's end tells.
+void clsHTTP::AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body) {
+    NewHeaderLists(C, "Close");
     C.EndAfterAnswer();
     Answer(C, status, body);
 }
 
-// An answer that ends the connection: the three base lines with "Connection: Close".
-void clsHTTP::AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body) {
-    NewHeaderLists(C, "Close");
-    AnswerPage(C, status, body);
-}
-
+// Sends the head and, but for a HEAD request, the body.
 void clsHTTP::Answer(clsConnection& C, const std::string& status, const std::string& body) {
-    if (ResumeNext([&] { SendHeader(C, status, body); })) {
+    static const std::string none;
+    if (ResumeNext([&] { SendHeader(C, status, C.Current.HeadOnly ? none : body); })) {
         C.AnswerUnderWay();
     } else {
         C.AnswerGone();
@@ -640,29 +761,45 @@ void clsHTTP::Answer(clsConnection& C, const std::string& status, const std::str
 
 void clsHTTP::SendHeader(clsConnection& Connection, const std::string& sResponse,
                          const std::string& sMessage) {
+    std::string text = HeadText(Connection, sResponse);
+    text.append(sMessage);
+    Connection.Socket->SendData(Variant(std::move(text)));
+}
+
+// The status line, the response header lines and the empty line that ends them.
+std::string clsHTTP::HeadText(clsConnection& Connection, const std::string& sResponse) {
     if (!Connection.Current.ResponseMIME || !Connection.Socket) {
         throw Error(91, "Object variable or With block variable not set", "clsHTTP.SendHeader");
     }
     std::string head = Connection.Current.ResponseMIME->ToString();
     std::string text;
-    text.reserve(sResponse.size() + head.size() + sMessage.size() + 4);
-    text.append(sResponse).append("\r\n").append(head).append("\r\n").append(sMessage);
-    Connection.Socket->SendData(Variant(std::move(text)));
+    text.reserve(sResponse.size() + head.size() + 4 + PieceSize);
+    text.append(sResponse).append("\r\n").append(head).append("\r\n");
+    return text;
 }
 
 // --- listing, media types and URL coding ------------------------------------------
 
 std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath) {
+    std::vector<folder::FolderEntry> entries;
+    ResumeNext([&] { entries = folder::ListFolder(sPath, ShowHidden()); });
+    return ListingOf(Connection, sPath, entries);
+}
+
+// The listing page of the folder sPath with its entries, as the settings shape it.
+std::string clsHTTP::ListingOf(clsConnection& Connection, const std::string& sPath,
+                               const std::vector<folder::FolderEntry>& entries) {
     ListingRequest request;
     request.Target = Connection.Current.OriginalRequest;
     request.Folder = sPath;
+    ResumeNext([&] {
+        auto above = LeftOfLast(sPath, "/", static_cast<int32_t>(sPath.size()) - 1, 1);
+        request.ParentDate = folder::LastModified(above);
+    });
     ResumeNext(
         [&] { request.ShowDate = settings_.VariableValue(Variant("DLShowDate")).EqualsNumber(1); });
     ResumeNext(
         [&] { request.ShowSize = settings_.VariableValue(Variant("DLShowSize")).EqualsNumber(1); });
-    ResumeNext([&] {
-        request.ShowHidden = settings_.VariableValue(Variant("DLShowHiddenFiles")).EqualsNumber(1);
-    });
     if (!primarySocket_) {
         return {}; // the footer names the listening socket
     }
@@ -672,7 +809,7 @@ std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std:
     }
     request.Port = primarySocket_->LocalPort();
     std::string page;
-    ResumeNext([&] { page = ListingPage(request, SafeChars); });
+    ResumeNext([&] { page = ListingPage(request, entries, SafeChars); });
     return page;
 }
 

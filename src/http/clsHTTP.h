@@ -3,6 +3,7 @@
 // in pieces of 1024 bytes, one piece per send completion.
 #pragma once
 
+#include "http/ListingPages.h"
 #include "http/clsConnection.h"
 #include "http/modRequest.h"
 #include "net/clsSocket.h"
@@ -12,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,6 +93,7 @@ private:
     struct DropOnFailure;
     void DataArrival(clsConnection& C);
     void SettleBuffer(clsConnection& C, size_t held);
+    static size_t Held(const clsConnection& C);
     void KeepUnansweredBounded();
     void SendComplete(clsConnection& C);
     // `scanned`: how many bytes at the front of the buffer are known to end no request.
@@ -109,16 +112,25 @@ private:
     void NewHeaderLists(clsConnection& C, const std::string& connection);
     std::string ServedRoot();
     bool ListingOn();
+    bool ShowHidden();
     void AnswerGet(const std::string& version, const std::string& target, clsConnection& C);
     bool TryIndexFiles(clsConnection& C);
-    void AnswerListing(clsConnection& C);
-    void AnswerFile(clsConnection& C);
+    void AnswerListing(const std::string& version, clsConnection& C);
+    std::optional<std::vector<folder::FolderEntry>> ReadListedFolder(clsConnection& C,
+                                                                     const std::string& path);
+    std::string ListingOf(clsConnection& Connection, const std::string& sPath,
+                          const std::vector<folder::FolderEntry>& entries);
+    void AnswerFile(const std::string& version, clsConnection& C);
+    void AnswerUnsatisfiable(const std::string& version, clsConnection& C);
+    std::string FileContentType(const std::string& path, const FileTransfer& file,
+                                const std::string* first);
     bool OpenFile(clsConnection& C, const std::string& path);
     void Abandon(clsConnection& C);
     void AnswerNotFound(const std::string& version, clsConnection& C);
     void AnswerRefusal(clsConnection& C, const std::string& status, const std::string& body);
     void AnswerPage(clsConnection& C, const std::string& status, const std::string& body);
     void Answer(clsConnection& C, const std::string& status, const std::string& body);
+    std::string HeadText(clsConnection& Connection, const std::string& sResponse);
 
     // Tests that place a connection in the table by hand.
     friend struct ServerInternals;
@@ -136,6 +148,7 @@ private:
     size_t unansweredLimit_ = size_t(32) << 20; // set by SetUnansweredLimit
     size_t unanswered_ = 0;                     // bytes in the connections' buffers
     FileCache keptFiles_;
+    ListingPages pages_; // the listing pages on their way
 };
 
 // The program's one server, on the program's stores and log, created at first use.

@@ -5,6 +5,7 @@
 #include "base/Error.h"
 #include "base/OleDate.h"
 #include "base/TextHelpers.h"
+#include "base/Utf8.h"
 #include "platform/Files.h"
 #include "platform/Folder.h"
 
@@ -18,16 +19,6 @@ namespace quenloft {
 namespace {
 
 constexpr std::string_view CrLf = "\r\n";
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 // The parts of `text` between separators, as views of it.
 std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
@@ -57,41 +48,6 @@ int HexValue(char c) {
 
 std::string Spaces(int64_t count) {
     return std::string(static_cast<size_t>(std::max<int64_t>(count, 0)), ' ');
-}
-
-// The bytes of the valid UTF-8 sequence at the front of `bytes`; 1 for a byte that begins
-// none (ASCII, a stray continuation byte, an overlong form, a surrogate, a code past
-// U+10FFFF, or a sequence cut short).
-size_t Utf8SequenceLength(std::string_view bytes) {
-    auto at = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    unsigned char lead = at(0);
-    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                    : lead >= 0xE0 && lead <= 0xEF ? 3
-                    : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                   : 1;
-    if (length == 1 || bytes.size() < length) {
-        return 1;
-    }
-    for (size_t i = 1; i < length; ++i) {
-        if ((at(i) & 0xC0) != 0x80) {
-            return 1;
-        }
-    }
-    // The second byte's range excludes overlong forms, surrogates and codes past U+10FFFF.
-    unsigned char second = at(1);
-    bool valid = (lead != 0xE0 || second >= 0xA0) && (lead != 0xED || second <= 0x9F) &&
-                 (lead != 0xF0 || second >= 0x90) && (lead != 0xF4 || second <= 0x8F);
-    return valid ? length : 1;
-}
-
-// The code of a valid UTF-8 sequence of two to four bytes.
-char32_t Utf8Code(std::string_view sequence) {
-    auto lead = static_cast<unsigned char>(sequence[0]);
-    char32_t code = lead & (0x7F >> sequence.size());
-    for (size_t i = 1; i < sequence.size(); ++i) {
-        code = (code << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
-    }
-    return code;
 }
 
 // The bytes of the character at `at`: a valid UTF-8 sequence, else one byte.
@@ -297,18 +253,19 @@ std::string MappedPath(const ListingRequest& request) {
     return request.Folder.ends_with(literal) ? literal : DecodeURL(path);
 }
 
+// A date as the listing shows it: the locale's text, escaped as names are, so that the
+// page stays pure ASCII in every locale.
+std::string DateText(double date) {
+    std::string text = OleDateText(date);
+    return IsPlainText(text) ? text : HtmlEscape(text);
+}
+
 std::string ParentRow(const ListingRequest& request, std::span<const bool> safeChars) {
     std::string parent = ParentPath(MappedPath(request));
-    double parentDate = 0;
-    ResumeNext([&] {
-        auto above =
-            LeftOfLast(request.Folder, "/", static_cast<int32_t>(request.Folder.size()) - 1, 1);
-        parentDate = folder::LastModified(above);
-    });
     std::string row = "<hr>[DIR] <a href=\"" + EncodePath(parent, safeChars) +
                       "\">Parent Directory</a>" + Spaces(23);
     if (request.ShowDate) {
-        row += OleDateText(parentDate);
+        row += DateText(request.ParentDate);
     }
     return row + Spaces(3) + "- \r\n";
 }
@@ -320,7 +277,7 @@ struct DateTexts {
     const std::string& Of(double date) {
         if (date != Date) {
             Date = date;
-            Text = OleDateText(date);
+            Text = DateText(date);
         }
         return Text;
     }
@@ -419,26 +376,44 @@ std::string RefusedFirstLine(std::string_view head) {
     return ShortenText(head.substr(0, head.find(CrLf)), MostLogged);
 }
 
-bool AnnouncesBody(const std::vector<std::string_view>& lines) {
+std::vector<std::string_view> FieldValues(const std::vector<std::string_view>& lines,
+                                          std::string_view name) {
+    std::vector<std::string_view> values;
     for (size_t i = 1; i < lines.size(); ++i) {
-        std::string_view line = lines[i];
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) {
-            continue;
-        }
-        std::string name = LowerAscii(Trim(line.substr(0, colon)));
-        std::string_view value = Trim(line.substr(colon + 1));
-        if (name == "transfer-encoding") {
-            return true;
-        }
-        // A length that is not plainly zero might announce a body; it is never read.
-        bool zero = !value.empty() &&
-                    std::all_of(value.begin(), value.end(), [](char c) { return c == '0'; });
-        if (name == "content-length" && !zero) {
-            return true;
+        size_t colon = lines[i].find(':');
+        if (colon != std::string_view::npos &&
+            EqualsIgnoringCase(TrimSpace(lines[i].substr(0, colon)), name)) {
+            values.push_back(TrimSpace(lines[i].substr(colon + 1)));
         }
     }
-    return false;
+    return values;
+}
+
+bool AnnouncesBody(const std::vector<std::string_view>& lines) {
+    if (!FieldValues(lines, "Transfer-Encoding").empty()) {
+        return true;
+    }
+    // A length that is not plainly zero might announce a body; it is never read.
+    auto zero = [](std::string_view value) {
+        return !value.empty() &&
+               std::all_of(value.begin(), value.end(), [](char c) { return c == '0'; });
+    };
+    auto lengths = FieldValues(lines, "Content-Length");
+    return !std::all_of(lengths.begin(), lengths.end(), zero);
+}
+
+std::optional<std::string_view> RangeAsked(const std::vector<std::string_view>& lines) {
+    auto ranges = FieldValues(lines, "Range");
+    if (ranges.size() != 1 || !FieldValues(lines, "If-Range").empty()) {
+        return std::nullopt;
+    }
+    return ranges.front();
+}
+
+bool IsTextType(std::string_view type) {
+    std::string t = LowerAscii(type);
+    return t.starts_with("text/") || t == "application/javascript" || t == "application/json" ||
+           t == "application/xml" || t.ends_with("+xml");
 }
 
 std::string HtmlEscape(std::string_view text) {
@@ -506,7 +481,9 @@ std::string TableContentType(std::string_view extension) {
     return std::string(result);
 }
 
-std::string ListingPage(const ListingRequest& request, std::span<const bool> safeChars) {
+std::string ListingPage(const ListingRequest& request,
+                        const std::vector<folder::FolderEntry>& entries,
+                        std::span<const bool> safeChars) {
     std::string title = HtmlEscape(request.Target.substr(0, request.Target.find('?')));
     std::string page = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\r\n"
                        "<html>\r\n<head>\r\n<title>Index of " +
@@ -514,8 +491,6 @@ std::string ListingPage(const ListingRequest& request, std::span<const bool> saf
                        "</h1>\r\n";
     page += HeaderRow(request);
     page += ParentRow(request, safeChars);
-    std::vector<folder::FolderEntry> entries;
-    ResumeNext([&] { entries = folder::ListFolder(request.Folder, request.ShowHidden); });
     page.reserve(page.size() + entries.size() * 128 + 256);
     DateTexts dates;
     for (const folder::FolderEntry& entry : entries) {

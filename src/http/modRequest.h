@@ -4,9 +4,11 @@
 #pragma once
 
 #include "http/clsMIME.h"
+#include "platform/Folder.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,8 +49,21 @@ bool IsWellFormed(const RequestText& text);
 // 1024 characters ("..." ending a cut one), however long the line a client sends.
 std::string RefusedFirstLine(std::string_view head);
 
+// The value of every header line (1 to the last) named `name` in any letter case, without
+// the spaces around it. Looser than the header list: a colon needs no space after it.
+std::vector<std::string_view> FieldValues(const std::vector<std::string_view>& lines,
+                                          std::string_view name);
+
 // A head whose lines announce a body (Content-Length above 0, or Transfer-Encoding).
 bool AnnouncesBody(const std::vector<std::string_view>& lines);
+
+// The value of the request's one "Range" header when it is to be honoured: not when there
+// are several, nor beside an "If-Range" (the server offers no validator it could match).
+std::optional<std::string_view> RangeAsked(const std::vector<std::string_view>& lines);
+
+// A media type of text, which a browser reads in some character set: "text/...",
+// JavaScript, JSON and XML ones.
+bool IsTextType(std::string_view type);
 
 // A file name or target as page text in pure ASCII, so that every browser shows it right
 // whatever character set it guesses. A valid UTF-8 sequence is one character, any other byte
@@ -74,16 +89,19 @@ std::string MapTarget(std::string_view root, std::string_view target);
 // The media type of an extension from the server's own table; empty when not listed.
 std::string TableContentType(std::string_view extension);
 
-// What the listing page shows.
+// What the listing page shows besides the folder's entries.
 struct ListingRequest {
-    std::string Target; // the request target as the client sent it
-    std::string Folder; // the local folder, ending with "/"
+    std::string Target;    // the request target as the client sent it
+    std::string Folder;    // the local folder, ending with "/"
+    double ParentDate = 0; // last modification of the folder that holds Folder
     bool ShowDate = false;
     bool ShowSize = false;
-    bool ShowHidden = false;
     std::string HostName; // named in the footer with the port
     int32_t Port = 0;
 };
-std::string ListingPage(const ListingRequest& request, std::span<const bool> safeChars);
+// The listing page of `entries`, in their order; it reads nothing but what it is given.
+std::string ListingPage(const ListingRequest& request,
+                        const std::vector<folder::FolderEntry>& entries,
+                        std::span<const bool> safeChars);
 
 } // namespace quenloft

@@ -25,9 +25,9 @@ namespace {
 constexpr size_t Working = 4096; // what a buffer may keep beyond its bytes
 
 std::string Answer(const std::string& status, const std::string& connection,
-                   const std::string& body, const std::string& type = "text/plain") {
+                   const std::string& body, const std::string& type = "text/plain; charset=utf-8") {
     return status + "\r\nServer: Quenloft 1.0\r\nConnection: " + connection +
-           "\r\nAccept-Ranges: none\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nAccept-Ranges: bytes\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nContent-Type: " + type + "\r\n\r\n" + body;
 }
 

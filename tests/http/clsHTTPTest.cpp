@@ -30,20 +30,35 @@ std::string Bytes(size_t count, unsigned seed = 7) {
     return out;
 }
 
-std::string Base(const std::string& status, const std::string& connection = "Keep-Alive") {
+std::string Base(const std::string& status, const std::string& connection = "Keep-Alive",
+                 const std::string& ranges = "none") {
     return status + "\r\nServer: Quenloft 1.0\r\nConnection: " + connection +
-           "\r\nAccept-Ranges: none\r\n";
+           "\r\nAccept-Ranges: " + ranges + "\r\n";
 }
 
 std::string FileHead(size_t length, const std::string& type,
                      const std::string& connection = "Keep-Alive",
                      const std::string& version = "HTTP/1.1") {
-    return Base(version + " 200 OK", connection) + "Content-Length: " + std::to_string(length) +
-           "\r\nContent-Type: " + type + "\r\n\r\n";
+    return Base(version + " 200 OK", connection, "bytes") +
+           "Content-Length: " + std::to_string(length) + "\r\nContent-Type: " + type + "\r\n\r\n";
 }
 
-const std::string NotFound =
-    Base("HTTP/1.1 404 Not Found") + "\r\n<html><h1>404 - File not found</h1></html>";
+// A fixed page: its head names its type and length after the other header lines.
+std::string Page(const std::string& head, const std::string& body) {
+    return head + "Content-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// A text file of valid UTF-8 (plain ASCII included) names its character set.
+const std::string Text = "text/plain; charset=utf-8";
+const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
+const std::string Body405 = "<html><h1>405 - Method Not Allowed</h1></html>";
+const std::string NotFound = Page(Base("HTTP/1.1 404 Not Found"), Body404);
+
+std::string NotAllowed(const std::string& connection = "Keep-Alive") {
+    return Page(Base("HTTP/1.1 405 Method Not Allowed", connection) + "Allow: GET, HEAD\r\n",
+                Body405);
+}
 
 std::string Get(const std::string& target, const std::string& headers = "") {
     return "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n";
@@ -99,9 +114,8 @@ TEST_F(Serving, ContentTypesAndEscapedTargets) {
     Write("sub/a b.HTML", "<p>");
     Write("x.txt", "t");
     EXPECT_EQ(Fetch(Get("/sub/a%20b.HTML")), FileHead(3, "text/html") + "<p>");
-    EXPECT_EQ(Fetch(Get("/x.txt?cache=1")), FileHead(1, "text/plain") + "t");
-    EXPECT_EQ(Fetch("get /x.txt HTTP/1.0\r\n\r\n"),
-              FileHead(1, "text/plain", "Close", "HTTP/1.0") + "t");
+    EXPECT_EQ(Fetch(Get("/x.txt?cache=1")), FileHead(1, Text) + "t");
+    EXPECT_EQ(Fetch("get /x.txt HTTP/1.0\r\n\r\n"), FileHead(1, Text, "Close", "HTTP/1.0") + "t");
     EXPECT_EQ(settings.VariableValue(Variant("IndexPath")).ToText(), root);
 }
 
@@ -149,9 +163,7 @@ TEST_F(Serving, ListingPageExactly) {
 
 TEST_F(Serving, ErrorPagesAndTheirCounters) {
     EXPECT_EQ(Fetch(Get("/none.txt")), NotFound);
-    EXPECT_EQ(Fetch("POST / HTTP/1.1\r\nHost: x\r\n\r\n"),
-              Base("HTTP/1.1 405 Method Not Allowed") +
-                  "\r\n<html><h1>405 - Method Not Allowed</h1></html>");
+    EXPECT_EQ(Fetch("POST / HTTP/1.1\r\nHost: x\r\n\r\n"), NotAllowed());
     EXPECT_EQ(Statistic("RequestsFileNotFound"), 1);
     EXPECT_EQ(Statistic("RequestsMethodNotAllowed"), 1);
     EXPECT_EQ(Statistic("RequestsOK"), 0);
@@ -165,10 +177,10 @@ TEST_F(Serving, APlusInAPathIsAPlus) {
     Write("a b.txt", "space");
     Write("a+b.txt", "plus");
     Write("my docs/deeper/in.txt", "in");
-    EXPECT_EQ(Fetch(Get("/c++.txt")), FileHead(9, "text/plain") + "plus plus");
-    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(4, "text/plain") + "plus");
-    EXPECT_EQ(Fetch(Get("/a%2Bb.txt")), FileHead(4, "text/plain") + "plus");
-    EXPECT_EQ(Fetch(Get("/a%20b.txt")), FileHead(5, "text/plain") + "space");
+    EXPECT_EQ(Fetch(Get("/c++.txt")), FileHead(9, Text) + "plus plus");
+    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(4, Text) + "plus");
+    EXPECT_EQ(Fetch(Get("/a%2Bb.txt")), FileHead(4, Text) + "plus");
+    EXPECT_EQ(Fetch(Get("/a%20b.txt")), FileHead(5, Text) + "space");
     std::string listing = Fetch(Get("/"));
     for (const char* row : {"<a href=a%20b.txt>a b.txt</a>", "<a href=a%2Bb.txt>a+b.txt</a>",
                             "<a href=c%2B%2B.txt>c++.txt</a>", "<a href=my%20docs/>my docs</a>"}) {
@@ -176,8 +188,8 @@ TEST_F(Serving, APlusInAPathIsAPlus) {
     }
 
     ::unlink((root + "/a+b.txt").c_str());
-    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(5, "text/plain") + "space"); // an old link
-    EXPECT_EQ(Fetch(Get("/my+docs/deeper/in.txt")), FileHead(2, "text/plain") + "in");
+    EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(5, Text) + "space"); // an old link
+    EXPECT_EQ(Fetch(Get("/my+docs/deeper/in.txt")), FileHead(2, Text) + "in");
     std::string deeper = Fetch(Get("/my+docs/deeper/"));
     EXPECT_NE(deeper.find("<title>Index of /my+docs/deeper/</title>"), std::string::npos);
     EXPECT_NE(deeper.find("<a href=\"/my%20docs/\">Parent Directory</a>"), std::string::npos);
@@ -214,21 +226,20 @@ TEST_F(Serving, CloseIsHonouredAndKeepAliveKeepsTheConnection) {
     Write("a.txt", "abc");
     LoopbackClient keep(port);
     keep.Send(Get("/a.txt"));
-    EXPECT_EQ(keep.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+    EXPECT_EQ(keep.ReadAnswer(), FileHead(3, Text) + "abc");
     EXPECT_FALSE(keep.ClosedByServer(200));
 
     LoopbackClient close(port);
     close.Send(Get("/a.txt", "Connection: CLOSE\r\n"));
-    EXPECT_EQ(close.ReadToEnd(), FileHead(3, "text/plain", "Close") + "abc");
+    EXPECT_EQ(close.ReadToEnd(), FileHead(3, Text, "Close") + "abc");
 
     LoopbackClient many(port); // several values are not a close request
     many.Send(Get("/a.txt", "Connection: close, TE\r\n"));
-    EXPECT_EQ(many.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+    EXPECT_EQ(many.ReadAnswer(), FileHead(3, Text) + "abc");
 
     LoopbackClient refused(port);
     refused.Send("DELETE / HTTP/1.1\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(refused.ReadToEnd(), Base("HTTP/1.1 405 Method Not Allowed", "Close") +
-                                       "\r\n<html><h1>405 - Method Not Allowed</h1></html>");
+    EXPECT_EQ(refused.ReadToEnd(), NotAllowed("Close"));
 }
 
 TEST_F(Serving, RequestSplitIntoSingleBytesIsAnsweredOnce) {
@@ -242,7 +253,7 @@ TEST_F(Serving, RequestSplitIntoSingleBytesIsAnsweredOnce) {
             ASSERT_EQ(client.Pending(), "") << "answered before the empty line, at " << i;
         }
     }
-    std::string expected = FileHead(3, "text/plain") + "abc";
+    std::string expected = FileHead(3, Text) + "abc";
     EXPECT_EQ(client.ReadAnswer(), expected);
 }
 
@@ -250,25 +261,20 @@ TEST_F(Serving, PipelinedRequestsAreAnsweredInOrder) {
     std::string big = Bytes(3000);
     Write("big.bin", big);
     Write("a.txt", "abc");
-    std::string expected = FileHead(3000, "application/octet-stream") + big +
-                           FileHead(3, "text/plain") + "abc" +
-                           FileHead(3000, "application/octet-stream", "Close") + big;
+    std::string expected = FileHead(3000, "application/octet-stream") + big + FileHead(3, Text) +
+                           "abc" + FileHead(3000, "application/octet-stream", "Close") + big;
     LoopbackClient client(port);
     client.Send(Get("/big.bin") + "\r\n" + Get("/a.txt") + "\r\n\r\n" +
                 Get("/big.bin", "Connection: close\r\n") + Get("/a.txt"));
     EXPECT_EQ(client.ReadToEnd(), expected); // nothing after the close
 }
 
-// The 404 and 405 pages have no Content-Length: only the connection's end can tell a
-// keep-alive client that the page is complete.
-TEST_F(Serving, PagesWithoutALengthEndTheirConnection) {
-    for (const char* request : {"GET /none HTTP/1.1\r\n\r\n", "PUT / HTTP/1.1\r\n\r\n"}) {
-        LoopbackClient client(port);
-        client.Send(std::string(request) + Get("/"));
-        std::string answer = client.ReadToEnd();
-        EXPECT_EQ(answer.find("[still open]"), std::string::npos) << request;
-        EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << "answered after the page";
-    }
+// The 404 and 405 pages name their length, so a keep-alive connection goes on after them.
+TEST_F(Serving, PagesWithALengthKeepTheirConnection) {
+    Write("a.txt", "abc");
+    LoopbackClient client(port);
+    client.Send(Get("/none") + "PUT / HTTP/1.1\r\n\r\n" + Get("/a.txt", "Connection: close\r\n"));
+    EXPECT_EQ(client.ReadToEnd(), NotFound + NotAllowed() + FileHead(3, Text, "Close") + "abc");
 }
 
 TEST_F(Serving, MalformedRequestsGet400And431AndBodiesAreNeverRequests) {
@@ -294,8 +300,7 @@ TEST_F(Serving, MalformedRequestsGet400And431AndBodiesAreNeverRequests) {
 
     LoopbackClient body(port);
     body.Send("POST / HTTP/1.1\r\nContent-Length: 19\r\n\r\n" + Get("/"));
-    EXPECT_EQ(body.ReadToEnd(), Base("HTTP/1.1 405 Method Not Allowed", "Close") +
-                                    "\r\n<html><h1>405 - Method Not Allowed</h1></html>");
+    EXPECT_EQ(body.ReadToEnd(), NotAllowed("Close"));
 
     // Each refusal is logged with its first line as far as it came, cut to a sane length and
     // with control bytes escaped; none is counted.
@@ -317,14 +322,14 @@ TEST_F(Serving, EmptyLinesBeforeARequestAreSkipped) {
     dir.MakeFolder("www/sub");
     LoopbackClient client(port);
     client.Send("\r\n\r\nGET /a.txt HTTP/1.1\r\n\r\n\r\n");
-    EXPECT_EQ(client.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+    EXPECT_EQ(client.ReadAnswer(), FileHead(3, Text) + "abc");
     client.Send("\r\nGET /sub/ HTTP/1.1\r\n\r\n");
     EXPECT_EQ(client.ReadAnswer().substr(0, 17), "HTTP/1.1 200 OK\r\n");
     client.Send("\r\n\r\n\r"); // only empty lines, the last one still coming
     RunPasses();
     EXPECT_EQ(client.Pending(), "");
     client.Send("\n" + Get("/a.txt"));
-    EXPECT_EQ(client.ReadAnswer(), FileHead(3, "text/plain") + "abc");
+    EXPECT_EQ(client.ReadAnswer(), FileHead(3, Text) + "abc");
     EXPECT_FALSE(client.ClosedByServer(200));
     EXPECT_EQ(Logged(), (std::vector<std::string>{"GET /a.txt HTTP/1.1", "GET /sub/ HTTP/1.1",
                                                   "GET /a.txt HTTP/1.1"}));
@@ -352,7 +357,7 @@ TEST_F(Serving, HiddenEntriesAndWhatLiesInThemAreNeverServed) {
     EXPECT_NE(listing.find("<a href=.env>.env</a>"), std::string::npos);
     EXPECT_EQ(Fetch(Get("/sub/.ssh/")), NotFound);
     EXPECT_EQ(Fetch(Get("/sub/.env")), NotFound);
-    EXPECT_EQ(Fetch(Get("/sub/a.txt")), FileHead(1, "text/plain") + "a");
+    EXPECT_EQ(Fetch(Get("/sub/a.txt")), FileHead(1, Text) + "a");
 }
 
 // Connections that arrive together wait in the kernel's queue while the server is busy;
@@ -371,7 +376,7 @@ TEST_F(Serving, ABurstOfConnectionsWaitsInTheQueue) {
         ::usleep(10000);
     }
     ASSERT_TRUE(allConnected());
-    std::string expected = FileHead(3, "text/plain") + "abc";
+    std::string expected = FileHead(3, Text) + "abc";
     for (auto& client : burst) {
         client->Send(Get("/a.txt"));
     }
@@ -404,8 +409,7 @@ TEST_F(Serving, ALogThatCannotBeWrittenStopsNoAnswer) {
     log.SetFileName(root); // a folder: every log line fails
     LoopbackClient client(port);
     client.Send(Get("/a.txt") + Get("/a.txt", "Connection: close\r\n"));
-    EXPECT_EQ(client.ReadToEnd(),
-              FileHead(3, "text/plain") + "abc" + FileHead(3, "text/plain", "Close") + "abc");
+    EXPECT_EQ(client.ReadToEnd(), FileHead(3, Text) + "abc" + FileHead(3, Text, "Close") + "abc");
 }
 
 TEST_F(Serving, SlotsAreReusedAndAFailedConnectionFreesItsSlot) {
@@ -482,7 +486,7 @@ TEST_F(Serving, StopDuringATransferClosesEverythingAndStartIsClean) {
     server.StartServer(0);
     port = server.PrimarySocket()->LocalPort();
     Write("a.txt", "abc");
-    EXPECT_EQ(Fetch(Get("/a.txt")), FileHead(3, "text/plain") + "abc");
+    EXPECT_EQ(Fetch(Get("/a.txt")), FileHead(3, Text) + "abc");
     EXPECT_EQ(server.ConnectionCount(), 1);
 }
 
@@ -508,14 +512,14 @@ TEST_F(Serving, ThousandIdleConnectionsAndAStalledReaderBlockNobody) {
         idle.push_back(std::make_unique<LoopbackClient>(port));
         ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == i + 2; })) << i;
     }
-    std::string expected = FileHead(3, "text/plain") + "abc";
+    std::string expected = FileHead(3, Text) + "abc";
     EXPECT_EQ(Fetch(Get("/a.txt")), expected);
 }
 
 TEST_F(Serving, AtTheBoundTheLongestSilentConnectionMakesRoom) {
     server.SetConnectionLimit(3);
     Write("a.txt", "abc");
-    std::string expected = FileHead(3, "text/plain") + "abc";
+    std::string expected = FileHead(3, Text) + "abc";
     LoopbackClient oldest(port);
     ASSERT_TRUE(RunUntil([&] { return server.ConnectionCount() == 1; }));
     LoopbackClient busy(port);
@@ -558,7 +562,7 @@ TEST_F(Serving, AFailingAcceptMakesRoomInsteadOfSpinning) {
 
     EXPECT_TRUE(turnedAway);
     EXPECT_TRUE(evicted);
-    std::string expected = FileHead(3, "text/plain") + "abc";
+    std::string expected = FileHead(3, Text) + "abc";
     EXPECT_EQ(Fetch(Get("/a.txt")), expected);
 }
 

@@ -1,5 +1,6 @@
 // The socket-free parts of request handling: URL coding, target mapping, framing checks,
-// the content-type table, and the listing page's names and columns built from a real folder.
+// the content-type table, and the listing page's names and columns built from tables of
+// entries.
 #include "http/modRequest.h"
 
 #include "base/OleDate.h"
@@ -19,6 +20,14 @@ std::array<bool, 256> SafeTable() { // "." "/" digits and letters
         safe[c] = (c >= 46 && c <= 57) || (c >= 65 && c <= 90) || (c >= 97 && c <= 122);
     }
     return safe;
+}
+
+folder::FolderEntry File(const std::string& name, int64_t length, double modified = 0) {
+    return {name, false, name.starts_with('.'), modified, length};
+}
+
+folder::FolderEntry Folder(const std::string& name, double modified = 0) {
+    return {name, true, name.starts_with('.'), modified, 0};
 }
 
 TEST(URLCoding, EncodesAndDecodesByteForByte) {
@@ -158,12 +167,12 @@ TEST(ListingPage, PlainNamesAndOtherNamesAreCutAlike) {
         {"u&v", "u&amp;v", 35, 5},
         {"w", "w", 37, 1024},
     };
-    TempFolder dir;
+    std::vector<folder::FolderEntry> entries;
     for (const Row& row : rows) {
-        dir.Write("f/" + row.Name, std::string(row.Length, 'x'));
+        entries.push_back(File(row.Name, static_cast<int64_t>(row.Length)));
     }
-    ListingRequest request{"/f/", dir / "f/", false, true, false, "h", 80};
-    std::string page = ListingPage(request, SafeTable());
+    ListingRequest request{"/f/", "/srv/f/", 0, false, true, "h", 80};
+    std::string page = ListingPage(request, entries, SafeTable());
     for (const Row& row : rows) {
         std::string expected = ">" + row.Shown + "</a> " + std::string(row.Padding, ' ') +
                                std::to_string(row.Length) + "\r\n";
@@ -188,20 +197,13 @@ TEST(ContentTypes, TheServersOwnTable) {
 }
 
 TEST(ListingPage, ColumnsWidthsEscapingAndParentLink) {
-    TempFolder dir;
-    const time_t when = 1135445400;
-    std::string date = OleDateText(OleDateFromTime(when));
+    double when = OleDateFromTime(1135445400);
+    std::string date = OleDateText(when);
     std::string longName(40, 'n');
-    dir.MakeFolder("docs/img");
-    dir.Write("docs/" + longName, "0123456789");
-    dir.Write("docs/<b>&.txt", "");
-    for (std::string name : {"docs/" + longName, std::string("docs/<b>&.txt"),
-                             std::string("docs/img"), std::string("")}) {
-        dir.Touch(name, when);
-    }
-    auto safe = SafeTable();
-    ListingRequest request{"/docs/%3Cq%3E/?x=<y>", dir / "docs/", true, true, false, "h", 80};
-    std::string page = ListingPage(request, safe);
+    std::vector<folder::FolderEntry> entries = {File("<b>&.txt", 0, when), Folder("img", when),
+                                                File(longName, 10, when)};
+    ListingRequest request{"/docs/%3Cq%3E/?x=<y>", "/srv/docs/", when, true, true, "h", 80};
+    std::string page = ListingPage(request, entries, SafeTable());
     std::string rows =
         "<title>Index of /docs/%3Cq%3E/</title>|" +
         ("<pre>      <strong>Name</strong>" + std::string(35, ' ') +
@@ -255,13 +257,12 @@ TEST(ListingPage, NamesCountCharactersAndThePageIsPureAscii) {
         {"plain-" + std::string(31, 'a'), "plain%2D" + std::string(31, 'a'),
          "plain-" + std::string(31, 'a'), 1},
     };
-    TempFolder dir;
+    std::vector<folder::FolderEntry> entries;
     for (const Row& row : rows) {
-        dir.Write("f/" + row.Name, "");
+        entries.push_back(File(row.Name, 0));
     }
-    auto safe = SafeTable();
-    ListingRequest request{"/caf" + e + "/", dir / "f/", false, false, false, "h", 80};
-    std::string page = ListingPage(request, safe);
+    ListingRequest request{"/caf" + e + "/", "/srv/f/", 0, false, false, "h", 80};
+    std::string page = ListingPage(request, entries, SafeTable());
     EXPECT_NE(page.find("<title>Index of /caf&#233;/</title>"), std::string::npos);
     EXPECT_NE(page.find("<h1>Index of /caf&#233;/</h1>"), std::string::npos);
     for (const Row& row : rows) {
