@@ -5,6 +5,7 @@
 #include "Harness.h"
 #include "platform/MessageLoop.h"
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: quenloft-serve FOLDER [PORT]\n");
         return 2;
     }
+    std::setlocale(LC_ALL, ""); // dates in the user's locale, as the windowed program has them
     // The signals are taken by one waiting thread, which ends the loop from outside it.
     // A shell starts background jobs with SIGINT ignored, which would discard it unseen.
     std::signal(SIGINT, SIG_DFL);

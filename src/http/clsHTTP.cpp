@@ -602,9 +602,12 @@ void clsHTTP::AnswerFile(const std::string& version, clsConnection& C) {
     int64_t length = file.Remaining();
     bool fromStart = file.Position() == 0;
     std::string first = C.Current.HeadOnly ? std::string() : file.NextPiece(PieceSize);
+    // The first piece of the answer is the file's own first piece unless a range cut it.
+    bool opening = fromStart && !C.Current.HeadOnly &&
+                   (first.size() >= PieceSize || file.End() == file.Size());
     C.Current.ResponseMIME->Add("Content-Length", std::to_string(length));
     C.Current.ResponseMIME->Add("Content-Type",
-                                FileContentType(C.Current.URL, file, fromStart ? &first : nullptr));
+                                FileContentType(C.Current.URL, file, opening ? &first : nullptr));
     if (range.Answer == ByteRange::Part) {
         C.Current.ResponseMIME->Add("Content-Range", "bytes " + std::to_string(range.First) + "-" +
                                                          std::to_string(range.Last) + "/" +

@@ -73,6 +73,8 @@ public:
     // connection holding the most is answered 431 and closed.
     void SetUnansweredLimit(size_t bytes);
     size_t UnansweredBytes() const { return unanswered_; }
+    // The bytes of the listing pages on their way, each page once however many send it.
+    size_t ListingBytes() const { return pages_.Bytes(); }
     // The contents of small files kept between answers.
     FileCache& KeptFiles() { return keptFiles_; }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Quenloft as people meet it: headless Chromium (driven over the DevTools protocol on a
-pipe) and wget against the headless server on 127.0.0.1, on real files with real names.
+pipe), wget, curl, aria2c and mpv against the headless server on 127.0.0.1, on real files
+with real names, and on media that ffmpeg makes for the test.
 
     browser_test.py --serve PATH/quenloft-serve [--screens FOLDER] [unittest options]
 
@@ -10,11 +11,13 @@ import argparse
 import base64
 import fcntl
 import hashlib
+import http.client
 import json
 import os
 import re
 import select
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -83,15 +86,42 @@ def write_settings(path, root):
         f.write(struct.pack("<i", len(records)) + b"".join(records))
 
 
-class Server:
-    """quenloft-serve on a free port of 127.0.0.1, serving `root`."""
+def read_store(path):
+    """The records of a store as a dictionary of names and numbers or texts."""
+    with open(path, "rb") as f:
+        data = f.read()
+    count, at, records = struct.unpack_from("<i", data)[0], 4, {}
+    numbers = {2: "<h", 3: "<i", 4: "<f", 5: "<d", 7: "<d", 11: "<h", 17: "<B"}
+    for _ in range(count):
+        size = struct.unpack_from("<H", data, at)[0]
+        name = data[at + 2:at + 2 + size].decode("latin-1")
+        tag = struct.unpack_from("<H", data, at + 2 + size)[0]
+        at += 4 + size
+        if tag in numbers:
+            records[name] = struct.unpack_from(numbers[tag], data, at)[0]
+            at += struct.calcsize(numbers[tag])
+        elif tag == 6:  # a currency: a 64-bit count of ten-thousandths
+            records[name] = struct.unpack_from("<q", data, at)[0] / 10000
+            at += 8
+        elif tag == 8:
+            size = struct.unpack_from("<H", data, at)[0]
+            records[name] = data[at + 2:at + 2 + size].decode("latin-1")
+            at += 2 + size
+        else:
+            raise ValueError("record %s of type %d" % (name, tag))
+    return records
 
-    def __init__(self, work, root):
-        self.data = os.path.join(work, "program")
+
+class Server:
+    """quenloft-serve on a free port of 127.0.0.1, serving `root`; `env` adds to its
+    environment."""
+
+    def __init__(self, work, root, name="program", env=None):
+        self.data = os.path.join(work, name)
         os.makedirs(self.data)
         write_settings(os.path.join(self.data, "HTTP-Settings.dat"), root)
         self.process = subprocess.Popen([SERVE, self.data, "0"], stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT)
+                                        stderr=subprocess.STDOUT, env=dict(os.environ, **(env or {})))
         ready, _, _ = select.select([self.process.stdout], [], [], 30)
         line = self.process.stdout.readline().decode() if ready else ""
         found = re.search(r"on port (\d+)", line)
@@ -117,6 +147,12 @@ class Server:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+        self.process.stdout.close()
+
+    def statistics(self):
+        """The statistics store, as the server saved it when it stopped."""
+        self.stop()
+        return read_store(os.path.join(self.data, "HTTP-Statistic.dat"))
 
 
 class Chromium:
@@ -240,8 +276,23 @@ class Chromium:
         return response["response"]["url"], data
 
 
+BROWSER = None  # one browser for every test: starting Chromium takes seconds
+BROWSER_WORK = None
+
+
+def setUpModule():
+    global BROWSER, BROWSER_WORK
+    BROWSER_WORK = tempfile.mkdtemp(prefix="quenloft-chromium-")
+    BROWSER = Chromium(BROWSER_WORK)
+
+
+def tearDownModule():
+    BROWSER.close()
+    shutil.rmtree(BROWSER_WORK, ignore_errors=True)
+
+
 class RealClients(unittest.TestCase):
-    """One server and one browser for all tests: starting Chromium takes seconds."""
+    """One server for all tests of names, pages and downloads."""
 
     @classmethod
     def setUpClass(cls):
@@ -267,11 +318,10 @@ class RealClients(unittest.TestCase):
         cls.big = os.urandom(100 * 1024 * 1024)
         cls.put("download/big file.bin", cls.big)
         cls.server = Server(cls.work, cls.root)
-        cls.browser = Chromium(cls.work)
+        cls.browser = BROWSER
 
     @classmethod
     def tearDownClass(cls):
-        cls.browser.close()
         cls.server.stop()
         shutil.rmtree(cls.work, ignore_errors=True)
 
@@ -358,6 +408,7 @@ class RealClients(unittest.TestCase):
         os.makedirs(folder)
         self.browser.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=folder,
                           eventsEnabled=True)
+        self.addCleanup(self.browser.call, "Browser.setDownloadBehavior", behavior="default")
         self.browser.open(self.server.url + "/download/")
         self.browser.forget_events()
         self.browser.evaluate("document.links[1].click()")
@@ -391,6 +442,214 @@ class RealClients(unittest.TestCase):
             del got[page]
         self.assertEqual(got, {path: data for path, data in self.files.items()
                                if path.startswith("mirror/")})
+
+
+def make_media(folder):
+    """A few seconds of video and sound in the forms people share, made by ffmpeg: an MP4
+    with its index in front and one with it at the end (as phones write them), an MP3 and
+    a WebM. Returns their names."""
+    os.makedirs(folder, exist_ok=True)
+    video = ["-f", "lavfi", "-i", "testsrc=duration=6:size=160x120:rate=10"]
+    sound = ["-f", "lavfi", "-i", "sine=frequency=440:duration=6"]
+    made = {
+        "index-last.mp4": video + sound + ["-c:v", "libx264", "-pix_fmt", "yuv420p",
+                                           "-c:a", "aac", "-shortest"],
+        "song.mp3": sound + ["-c:a", "libmp3lame"],
+        "clip.webm": video + sound + ["-c:v", "libvpx", "-c:a", "libopus", "-shortest"],
+    }
+    for name, arguments in made.items():
+        subprocess.run(["ffmpeg", "-v", "error", "-y"] + arguments + [os.path.join(folder, name)],
+                       check=True, timeout=120)
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", os.path.join(folder, "index-last.mp4"),
+                    "-c", "copy", "-movflags", "+faststart", os.path.join(folder, "clip.mp4")],
+                   check=True, timeout=120)
+    return ["clip.mp4", "song.mp3", "clip.webm", "index-last.mp4"]
+
+
+def japanese_locale(folder):
+    """A ja_JP.UTF-8 locale compiled into `folder`, for LOCPATH."""
+    os.makedirs(folder, exist_ok=True)
+    subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", os.path.join(folder, "ja_JP.UTF-8")],
+                   check=True, timeout=120, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return folder
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class SeekingResumingAndHeads(unittest.TestCase):
+    """What players and download tools need of a file server: byte ranges, HEAD, pages
+    with their length, text in its character set."""
+
+    SEEK_TO = 3
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="quenloft-clients-")
+        cls.root = os.path.join(cls.work, "www")
+        cls.media = make_media(os.path.join(cls.root, "media"))
+        cls.text = "Réunion du comité: 中文, ça va?\n" * 40
+        os.makedirs(os.path.join(cls.root, "text"))
+        with open(os.path.join(cls.root, "text", "notes.txt"), "w", encoding="utf-8") as f:
+            f.write(cls.text)
+        cls.big = os.urandom(24 * 1024 * 1024)
+        os.makedirs(os.path.join(cls.root, "download"))
+        cls.big_path = os.path.join(cls.root, "download", "big.bin")
+        with open(cls.big_path, "wb") as f:
+            f.write(cls.big)
+        cls.server = Server(cls.work, cls.root)
+        cls.browser = BROWSER
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def fresh_server(self, name, env=None):
+        server = Server(self.work, self.root, name, env)
+        self.addCleanup(server.stop)
+        return server
+
+    def test_chromium_seeks_in_video_and_sound(self):
+        self.browser.open(self.server.url + "/media/")
+        for name in self.media:
+            kind = "audio" if name.endswith(".mp3") else "video"
+            state = self.browser.evaluate("""new Promise(done => {
+                const m = document.createElement('%s');
+                m.preload = 'auto';
+                m.onerror = () => done({error: m.error ? m.error.code : -1});
+                m.onloadedmetadata = () => {
+                    m.onseeked = () => done({time: m.currentTime, duration: m.duration,
+                        seekable: m.seekable.length ? [m.seekable.start(0), m.seekable.end(0)]
+                                                    : []});
+                    m.currentTime = %d;
+                };
+                m.src = '%s';
+                document.body.appendChild(m);
+            })""" % (kind, self.SEEK_TO, "/media/" + name))
+            self.assertNotIn("error", state, name)
+            self.assertAlmostEqual(state["time"], self.SEEK_TO, delta=0.05, msg=name)
+            self.assertAlmostEqual(state["duration"], 6, delta=0.2, msg=name)
+            self.assertEqual(state["seekable"][0], 0, name)
+            self.assertAlmostEqual(state["seekable"][1], state["duration"], delta=0.05, msg=name)
+
+    def test_mpv_starts_an_mp4_with_its_index_at_the_end_where_asked(self):
+        mpv = subprocess.run(
+            ["mpv", "--no-config", "--vo=null", "--ao=null", "--start=%d" % self.SEEK_TO,
+             "--frames=1", "--msg-level=all=info,cplayer=v",
+             self.server.url + "/media/index-last.mp4"],
+            capture_output=True, text=True, timeout=120)
+        self.assertEqual(mpv.returncode, 0, mpv.stdout + mpv.stderr)
+        started = re.search(r"playback restart complete @ ([0-9.]+)", mpv.stdout + mpv.stderr)
+        self.assertIsNotNone(started, mpv.stdout + mpv.stderr)
+        self.assertAlmostEqual(float(started.group(1)), self.SEEK_TO, delta=0.2)
+
+    def cut_download(self, folder, name):
+        """A download of big.bin that stopped in the middle: its first part in `folder`."""
+        os.makedirs(folder)
+        half = len(self.big) // 2 + 12345
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(self.big[:half])
+        return half
+
+    def test_curl_wget_and_aria2c_resume_and_fetch_only_the_rest(self):
+        url = "/download/big.bin"
+        tools = {
+            "curl": lambda folder, base: ["curl", "-sS", "-f", "-C", "-", "-o",
+                                          os.path.join(folder, "big.bin"), base + url],
+            "wget": lambda folder, base: ["wget", "-q", "-c", "-t", "1", "-T", "30", "-P", folder,
+                                          base + url],
+            "aria2c": lambda folder, base: ["aria2c", "-q", "-c", "--max-tries=1", "-x", "1",
+                                            "--file-allocation=none", "-d", folder, "-o",
+                                            "big.bin", base + url],
+        }
+        for tool, command in tools.items():
+            folder = os.path.join(self.work, "resumed-" + tool)
+            had = self.cut_download(folder, "big.bin")
+            server = self.fresh_server("program-" + tool)
+            run = subprocess.run(command(folder, server.url), capture_output=True, timeout=120)
+            self.assertEqual(run.returncode, 0, (tool, run.stderr))
+            self.assertEqual(sha256_of(os.path.join(folder, "big.bin")),
+                             hashlib.sha256(self.big).hexdigest(), tool)
+            sent = server.statistics()
+            if tool == "aria2c":
+                # It asks for the whole file first to learn its length, drops that
+                # connection, and asks again from a block boundary before where it stopped.
+                self.assertEqual(sent.get("RequestsOK"), 2, tool)
+                self.assertLess(sent.get("BytesSend"), len(self.big), tool)
+            else:
+                self.assertEqual(sent.get("BytesSend"), len(self.big) - had, tool)
+                self.assertEqual(sent.get("RequestsOK"), 1, tool)
+
+    def test_heads_spiders_and_pages_with_their_length(self):
+        base = self.server.url
+        for target, code in (("/text/notes.txt", 0), ("/media/", 0), ("/no/such.txt", 8)):
+            spider = subprocess.run(["wget", "--spider", "-q", "-t", "1", base + target],
+                                    timeout=60)
+            self.assertEqual(spider.returncode, code, target)
+
+        head = subprocess.run(["curl", "-sS", "-I", base + "/media/song.mp3"],
+                              capture_output=True, timeout=60)
+        head.stdout = head.stdout.decode("latin-1")
+        size = os.path.getsize(os.path.join(self.root, "media", "song.mp3"))
+        self.assertIn("HTTP/1.1 200 OK\r\n", head.stdout)
+        self.assertIn("Content-Length: %d\r\n" % size, head.stdout)
+        self.assertIn("Accept-Ranges: bytes\r\n", head.stdout)
+        self.assertTrue(head.stdout.endswith("\r\n\r\n"), "a body after the head")
+
+        # A HEAD and then a GET on one connection, as link checkers and http.client do.
+        connection = http.client.HTTPConnection("127.0.0.1", int(base.rsplit(":", 1)[1]),
+                                                timeout=30)
+        connection.request("HEAD", "/text/notes.txt")
+        answer = connection.getresponse()
+        self.assertEqual((answer.status, answer.read()), (200, b""))
+        self.assertEqual(int(answer.getheader("Content-Length")), len(self.text.encode()))
+        connection.request("GET", "/text/notes.txt")
+        self.assertEqual(connection.getresponse().read(), self.text.encode())
+        connection.request("POST", "/text/notes.txt")
+        refused = connection.getresponse()
+        self.assertEqual((refused.status, refused.getheader("Allow")), (405, "GET, HEAD"))
+        refused.read()
+        connection.close()
+
+        # Three requests pipelined behind a 404 are all answered, in order.
+        with socket.create_connection(("127.0.0.1", int(base.rsplit(":", 1)[1])), 30) as raw:
+            raw.sendall(b"GET /none HTTP/1.1\r\nHost: x\r\n\r\n"
+                        b"HEAD /text/notes.txt HTTP/1.1\r\nHost: x\r\n\r\n"
+                        b"GET /none2 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+            answers = b""
+            while chunk := raw.recv(65536):
+                answers += chunk
+        statuses = re.findall(rb"HTTP/1\.1 (\d+)", answers)
+        self.assertEqual(statuses, [b"404", b"200", b"404"])
+
+    def test_utf8_text_reads_right_in_chromium(self):
+        self.browser.open(self.server.url + "/text/notes.txt")
+        self.assertEqual(self.browser.evaluate("document.body.innerText"), self.text)
+        self.assertEqual(self.browser.evaluate("document.characterSet"), "UTF-8")
+
+    def test_a_japanese_desktop_lists_dates_that_read_right(self):
+        locales = japanese_locale(os.path.join(self.work, "locales"))
+        server = self.fresh_server("program-ja", {"LOCPATH": locales, "LANG": "ja_JP.UTF-8",
+                                                  "LC_ALL": ""})
+        with urllib_open(server.url + "/media/") as answer:
+            page = answer.read()
+        self.assertTrue(all(byte < 128 for byte in page), "a byte outside ASCII")
+        self.browser.open(server.url + "/media/")
+        rows = self.browser.evaluate("document.querySelector('pre').innerText")
+        self.assertRegex(rows, r"\d{4}年\d{2}月\d{2}日")
+        if SCREENS:
+            shot = self.browser.page("Page.captureScreenshot", format="png")["data"]
+            os.makedirs(SCREENS, exist_ok=True)
+            with open(os.path.join(SCREENS, "listing-ja.png"), "wb") as f:
+                f.write(base64.b64decode(shot))
+
+
+def urllib_open(url):
+    import urllib.request
+    return urllib.request.urlopen(url, timeout=30)
 
 
 def main():

@@ -1,7 +1,9 @@
 // Feeds arbitrary received bytes, split at arbitrary points, through a connection's request
 // handling (framing, bounds, parsing, target mapping, listing, error answers) with send
 // completions in between. It must never crash, hold more than the head bound unanswered,
-// or let an exception escape. The first byte of the input chooses the split points.
+// or let an exception escape. The first byte of the input chooses the split points. The
+// same bytes, read as a Range value, must give a range inside the file or none.
+#include "http/ByteRange.h"
 #include "http/clsHTTP.h"
 #include "http/modRequest.h"
 
@@ -37,6 +39,7 @@ void PrepareOnce() {
         auto root = std::filesystem::temp_directory_path() / "quenloft-http-fuzz";
         std::filesystem::create_directories(root / "sub");
         std::ofstream(root / "a.txt") << std::string(3000, 'a');
+        std::ofstream(root / "t.txt") << "caf\xC3\xA9 " << std::string(2000, 't');
         std::ofstream(root / "sub" / "index.html") << "<p>";
         std::ofstream(root / "sub" / "b c.txt") << "b";
         std::ofstream(root / ".hidden") << "h";
@@ -48,6 +51,14 @@ void PrepareOnce() {
         return true;
     }();
     (void)done;
+}
+
+void CheckRange(std::string_view value, int64_t size) {
+    ByteRange range = ParseRange(value, size);
+    if (range.Answer == ByteRange::Part &&
+        (range.First < 0 || range.First > range.Last || range.Last >= size)) {
+        __builtin_trap();
+    }
 }
 
 } // namespace
@@ -65,6 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     uint32_t split = data[0] | 1u;
     std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+    for (int64_t fileSize : {int64_t(0), int64_t(1), int64_t(3000), int64_t(5) << 30}) {
+        CheckRange(bytes, fileSize);
+    }
     while (!bytes.empty()) {
         split = split * 1103515245u + 12345u;
         size_t piece = std::min<size_t>(bytes.size(), 1 + (split >> 16) % 97);

@@ -92,6 +92,12 @@ public:
         });
         return got;
     }
+    // Reads the head of an answer that has no body (to HEAD), up to its empty line.
+    std::string ReadHead() {
+        std::string got;
+        RunUntil([&] { return Pull(got, SIZE_MAX) || got.find("\r\n\r\n") != std::string::npos; });
+        return got;
+    }
     // Reads until the server closes; a connection still open when the watchdog fires
     // gives the bytes followed by " [still open]", which no expected answer matches.
     std::string ReadToEnd() {

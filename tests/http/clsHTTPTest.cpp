@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,6 +54,7 @@ std::string Page(const std::string& head, const std::string& body) {
 const std::string Text = "text/plain; charset=utf-8";
 const std::string Body404 = "<html><h1>404 - File not found</h1></html>";
 const std::string Body405 = "<html><h1>405 - Method Not Allowed</h1></html>";
+const std::string Body416 = "<html><h1>416 - Range Not Satisfiable</h1></html>";
 const std::string NotFound = Page(Base("HTTP/1.1 404 Not Found"), Body404);
 
 std::string NotAllowed(const std::string& connection = "Keep-Alive") {
@@ -564,6 +566,170 @@ TEST_F(Serving, AFailingAcceptMakesRoomInsteadOfSpinning) {
     EXPECT_TRUE(evicted);
     std::string expected = FileHead(3, Text) + "abc";
     EXPECT_EQ(Fetch(Get("/a.txt")), expected);
+}
+
+// --- byte ranges and HEAD ---------------------------------------------------------
+
+std::string PartHead(int64_t first, int64_t last, int64_t size, const std::string& type) {
+    return Base("HTTP/1.1 206 Partial Content", "Keep-Alive", "bytes") +
+           "Content-Length: " + std::to_string(last - first + 1) + "\r\nContent-Type: " + type +
+           "\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+           std::to_string(size) + "\r\n\r\n";
+}
+
+std::string Ranged(const std::string& target, const std::string& range,
+                   const std::string& more = "") {
+    return Get(target, "Range: " + range + "\r\n" + more);
+}
+
+// One satisfiable range is answered 206 with exactly its bytes, in pieces, on a connection
+// that goes on; one past the end is 416; what cannot be honoured as one range gets the
+// whole file. The bytes sent are counted as for whole files.
+TEST_F(Serving, RangesAnswerTheirPartOnAnOpenConnection) {
+    const std::string bin = "application/octet-stream";
+    std::string content = Bytes(3000);
+    Write("v.bin", content);
+    LoopbackClient client(port);
+    struct Part {
+        std::string Range;
+        int64_t First, Last;
+    };
+    int64_t sent = 0;
+    for (const Part& part : std::vector<Part>{{"bytes=1000-2499", 1000, 2499},
+                                              {"bytes=-10", 2990, 2999},
+                                              {"bytes=2999-", 2999, 2999},
+                                              {" BYTES=0-0 ", 0, 0},
+                                              {"bytes=1-999999", 1, 2999}}) {
+        std::string expected =
+            PartHead(part.First, part.Last, 3000, bin) +
+            content.substr(size_t(part.First), size_t(part.Last - part.First + 1));
+        ASSERT_TRUE(client.Send(Ranged("/v.bin", part.Range)));
+        EXPECT_EQ(client.Read(expected.size()), expected) << part.Range;
+        sent += part.Last - part.First + 1;
+    }
+    std::string whole = FileHead(3000, bin) + content;
+    for (const char* ignored : {"bytes=0-1,5-6", "bytes=5-2", "items=0-1"}) {
+        ASSERT_TRUE(client.Send(Ranged("/v.bin", ignored)));
+        EXPECT_EQ(client.Read(whole.size()), whole) << ignored;
+        sent += 3000;
+    }
+    ASSERT_TRUE(client.Send(Ranged("/v.bin", "bytes=0-1", "If-Range: \"x\"\r\n")));
+    EXPECT_EQ(client.Read(whole.size()), whole);
+    sent += 3000;
+
+    std::string unsatisfiable =
+        Page(Base("HTTP/1.1 416 Range Not Satisfiable", "Keep-Alive", "bytes") +
+                 "Content-Range: bytes */3000\r\n",
+             Body416);
+    ASSERT_TRUE(client.Send(Ranged("/v.bin", "bytes=3000-") + Ranged("/v.bin", "bytes=-0")));
+    EXPECT_EQ(client.Read(2 * unsatisfiable.size()), unsatisfiable + unsatisfiable);
+    Write("empty.bin", "");
+    ASSERT_TRUE(client.Send(Ranged("/empty.bin", "bytes=0-")));
+    EXPECT_EQ(client.ReadAnswer(),
+              Page(Base("HTTP/1.1 416 Range Not Satisfiable", "Keep-Alive", "bytes") +
+                       "Content-Range: bytes */0\r\n",
+                   Body416));
+    EXPECT_FALSE(client.ClosedByServer(100));
+    EXPECT_EQ(Statistic("RequestsOK"), 12);
+    EXPECT_EQ(Statistic("BytesSend"), sent);
+
+    // "Close" ends the connection after the range.
+    LoopbackClient closing(port);
+    closing.Send(Ranged("/v.bin", "bytes=10-19", "Connection: close\r\n"));
+    std::string head = PartHead(10, 19, 3000, bin);
+    head.replace(head.find("Keep-Alive"), 10, "Close");
+    EXPECT_EQ(closing.ReadToEnd(), head + content.substr(10, 10));
+}
+
+// A text file's character set is judged on its first bytes, a range of it included.
+TEST_F(Serving, RangesOfTextAndOfIndexFiles) {
+    std::string text = std::string(1023, 'a') + "\xC3\xA9" + std::string(100, 'b');
+    Write("t.txt", text);
+    EXPECT_EQ(Fetch(Ranged("/t.txt", "bytes=1024-")),
+              PartHead(1024, 1124, 1125, Text) + text.substr(1024));
+    Write("latin.txt", "caf\xE9 au lait");
+    EXPECT_EQ(Fetch(Ranged("/latin.txt", "bytes=0-2")), PartHead(0, 2, 12, "text/plain") + "caf");
+    Setting("IndexNames", Variant::Array({Variant("index.html")}));
+    Write("index.html", "<p>index</p>");
+    EXPECT_EQ(Fetch(Ranged("/", "bytes=3-7")), PartHead(3, 7, 12, "text/html") + "index");
+}
+
+// HEAD is the GET without its body: the same status and header lines, lengths included,
+// logged and counted as the GET, with no byte of a body sent or counted.
+TEST_F(Serving, HeadIsTheGetWithoutItsBody) {
+    std::string content = Bytes(3000);
+    Write("v.bin", content);
+    dir.MakeFolder("www/docs");
+    LoopbackClient client(port);
+    ASSERT_TRUE(client.Send("HEAD /v.bin HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(client.ReadHead(), FileHead(3000, "application/octet-stream"));
+    ASSERT_TRUE(client.Send(Get("/v.bin")));
+    EXPECT_EQ(client.ReadAnswer(), FileHead(3000, "application/octet-stream") + content);
+    ASSERT_TRUE(client.Send("head /v.bin HTTP/1.1\r\nRange: bytes=0-9\r\n\r\n"));
+    EXPECT_EQ(client.ReadHead(), PartHead(0, 9, 3000, "application/octet-stream"));
+
+    std::string listing = Fetch(Get("/docs/"));
+    ASSERT_TRUE(client.Send("HEAD /docs/ HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(client.ReadHead(), listing.substr(0, listing.find("\r\n\r\n") + 4));
+    ASSERT_TRUE(client.Send("HEAD /none HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(client.ReadHead(), NotFound.substr(0, NotFound.size() - Body404.size()));
+    ASSERT_TRUE(client.Send(Get("/v.bin", "Connection: close\r\n")));
+    EXPECT_EQ(client.ReadToEnd(), FileHead(3000, "application/octet-stream", "Close") + content);
+
+    EXPECT_EQ(Statistic("BytesSend"), 6000);
+    EXPECT_EQ(Statistic("RequestsOK"), 4);
+    EXPECT_EQ(Statistic("RequestsDirectoryListing"), 2);
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 1);
+    EXPECT_EQ(Logged()[0], "HEAD /v.bin HTTP/1.1");
+}
+
+// A folder the program may not read is no empty folder: it is not found.
+TEST_F(Serving, AFolderThatCannotBeReadIsNotFound) {
+    Write("locked/a.txt", "a");
+    ::chmod(dir.Path().c_str(), 0755);
+    ::chmod(root.c_str(), 0755);
+    ::chmod((root + "/locked").c_str(), 0);
+    // The superuser reads every folder; as anyone else, the folder is locked.
+    int user = ::geteuid() == 0 ? ::setfsuid(65534) : -1;
+    std::string answer = Fetch(Get("/locked/"));
+    if (user >= 0) {
+        ::setfsuid(static_cast<uid_t>(user));
+    }
+    ::chmod((root + "/locked").c_str(), 0755);
+    EXPECT_EQ(answer, NotFound);
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 1);
+    EXPECT_EQ(Statistic("RequestsDirectoryListing"), 0);
+}
+
+// Clients that ask for a big listing and never read hold one shared copy of the page;
+// past the bound on what clients make the server hold, the one holding most is closed.
+TEST_F(Serving, StalledReadersOfAListingShareOnePageWithinTheBound) {
+    // Names of "%" make long links ("%25" each): a page of megabytes from a few thousand
+    // entries, more than the kernel takes for a client that does not read.
+    for (int i = 0; i < 10000; ++i) {
+        Write("big/" + std::string(200, '%') + std::to_string(10000 + i), "");
+    }
+    std::string page = Fetch(Get("/big/"));
+    size_t pageSize = page.size() - page.find("\r\n\r\n") - 4;
+    ASSERT_GT(pageSize, size_t(6) << 20);
+
+    std::vector<std::unique_ptr<LoopbackClient>> stalled;
+    for (int i = 0; i < 4; ++i) {
+        stalled.push_back(std::make_unique<LoopbackClient>(port, 4096));
+        ASSERT_TRUE(stalled.back()->Send(Get("/big/")));
+    }
+    ASSERT_TRUE(RunUntil([&] { return Statistic("RequestsDirectoryListing") == 5; }));
+    EXPECT_EQ(server.ListingBytes(), pageSize); // one copy for all four
+
+    server.SetUnansweredLimit(pageSize + 100);
+    Write("big/one more.txt", ""); // a page of its own: past the bound with the first
+    LoopbackClient other(port, 4096);
+    ASSERT_TRUE(other.Send(Get("/big/")));
+    ASSERT_TRUE(RunUntil([&] { return server.ListingBytes() <= pageSize + 100; }));
+    EXPECT_TRUE(other.ClosedByServer());            // it held the most: its page alone
+    EXPECT_EQ(stalled.front()->ReadAnswer(), page); // the others read on
+    stalled.clear();
+    ASSERT_TRUE(RunUntil([&] { return server.ListingBytes() == 0; }));
 }
 
 } // namespace
