@@ -550,16 +550,9 @@ void clsSocket::SendWithShared() {
     message.msg_iov = own.empty() ? parts + 1 : parts;
     message.msg_iovlen = own.empty() ? 1 : 2;
     ssize_t n = ::sendmsg(socketHandle_, &message, MSG_NOSIGNAL);
+    int32_t code = n < 0 ? LastSocketError() : 0;
     TakeSent(n > 0 ? static_cast<size_t>(n) : 0);
-    if (n < 0) {
-        int32_t code = LastSocketError();
-        if (code == ErrWouldBlock) {
-            ProgramLoop().WatchWritable(socketHandle_);
-            return;
-        }
-        throw SocketError(code, "clsSocket.SendData");
-    }
-    Sent(n);
+    Sent(n, code);
 }
 
 // The kernel took `taken` bytes: the socket's own first, then the shared block's.
@@ -590,21 +583,22 @@ void clsSocket::SendFrom(std::string_view data) {
         resolveReason_ = 1;
         resolveHandle_ = ResolveHost(remoteHost_, weak_from_this());
     }
+    int32_t code = n < 0 ? LastSocketError() : 0;
     KeepUnsent(data, n > 0 ? static_cast<size_t>(n) : 0);
-    if (n < 0) {
-        int32_t code = LastSocketError();
-        if (code == ErrWouldBlock) {
-            ProgramLoop().WatchWritable(socketHandle_);
-            return;
-        }
-        throw SocketError(code, "clsSocket.SendData");
-    }
-    Sent(n);
+    Sent(n, code);
 }
 
 // After a send took `n` bytes: the rest goes when there is room, or the completion is
-// posted; the progress is told at once.
-void clsSocket::Sent(ssize_t n) {
+// posted; the progress is told at once. A send that failed (`code`) waits for room when
+// the kernel had none, and fails otherwise.
+void clsSocket::Sent(ssize_t n, int32_t code) {
+    if (n < 0) {
+        if (code != ErrWouldBlock) {
+            throw SocketError(code, "clsSocket.SendData");
+        }
+        ProgramLoop().WatchWritable(socketHandle_);
+        return;
+    }
     if (SendLeft() > 0) {
         if (protocol_ == ProtocolTCP) {
             ProgramLoop().WatchWritable(socketHandle_);
@@ -659,7 +653,7 @@ int64_t clsSocket::DoSendFileData(int fd, int64_t offset, int64_t count) {
     }
     sendPending_ = true;
     if (n >= 0) {
-        Sent(n);
+        Sent(n, 0);
     } else if (err == EAGAIN) {
         ProgramLoop().WatchWritable(socketHandle_);
     } else {

@@ -149,7 +149,7 @@ private:
     void ClearUnsent();
     void TakeSent(size_t taken);
     int64_t DoSendFileData(int fd, int64_t offset, int64_t count);
-    void Sent(ssize_t n);
+    void Sent(ssize_t n, int32_t code);
     void SendFrom(std::string_view data);
     void KeepUnsent(std::string_view data, size_t taken);
 

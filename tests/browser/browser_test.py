@@ -24,6 +24,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 import zlib
 
 SERVE = None    # the headless server, from the command line
@@ -254,6 +255,14 @@ class Chromium:
         self.page("Page.navigate", url=url)
         self.wait_event("Page.loadEventFired", watchdog)
 
+    def screenshot(self, name):
+        """Keeps the page as it looks, when the command line names a folder for it."""
+        if SCREENS:
+            shot = self.page("Page.captureScreenshot", format="png")["data"]
+            os.makedirs(SCREENS, exist_ok=True)
+            with open(os.path.join(SCREENS, name), "wb") as f:
+                f.write(base64.b64decode(shot))
+
     def evaluate(self, expression):
         result = self.page("Runtime.evaluate", expression=expression, returnByValue=True,
                            awaitPromise=True)
@@ -291,14 +300,37 @@ def tearDownModule():
     shutil.rmtree(BROWSER_WORK, ignore_errors=True)
 
 
-class RealClients(unittest.TestCase):
-    """One server for all tests of names, pages and downloads."""
+class ServedFolder(unittest.TestCase):
+    """A temporary folder that `fill` fills, served by one server for the whole class."""
 
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="quenloft-browser-")
         cls.root = os.path.join(cls.work, "www")
         cls.files = {}  # the path below the root -> its bytes
+        cls.fill()
+        cls.server = Server(cls.work, cls.root)
+        cls.browser = BROWSER
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @classmethod
+    def put(cls, path, data):
+        full = os.path.join(cls.root, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data)
+        cls.files[path] = data
+
+
+class RealClients(ServedFolder):
+    """Names, pages and downloads."""
+
+    @classmethod
+    def fill(cls):
         for i, name in enumerate(NAMES):
             cls.put("names/" + name, ("file %d of the listing\n" % i).encode())
         cls.put("names/%s/inner.txt" % SUBFOLDER, b"inside the subfolder\n")
@@ -317,21 +349,6 @@ class RealClients(unittest.TestCase):
             cls.put("mirror/" + name, ("mirrored %s\n" % name).encode("utf-8", "surrogateescape"))
         cls.big = os.urandom(100 * 1024 * 1024)
         cls.put("download/big file.bin", cls.big)
-        cls.server = Server(cls.work, cls.root)
-        cls.browser = BROWSER
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    @classmethod
-    def put(cls, path, data):
-        full = os.path.join(cls.root, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(data)
-        cls.files[path] = data
 
     def test_listing_shows_the_exact_names(self):
         self.browser.open(self.server.url + "/names/")
@@ -348,11 +365,7 @@ class RealClients(unittest.TestCase):
             self.assertEqual(row[44], " ", row)
             self.assertNotEqual(row[45], " ", row)
         self.assertEqual(self.browser.evaluate("document.title"), "Index of /names/")
-        if SCREENS:
-            shot = self.browser.page("Page.captureScreenshot", format="png")["data"]
-            os.makedirs(SCREENS, exist_ok=True)
-            with open(os.path.join(SCREENS, "listing.png"), "wb") as f:
-                f.write(base64.b64decode(shot))
+        self.browser.screenshot("listing.png")
 
     def test_every_link_of_a_listing_fetches_its_file(self):
         listing = self.server.url + "/names/"
@@ -479,33 +492,19 @@ def sha256_of(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-class SeekingResumingAndHeads(unittest.TestCase):
+class SeekingResumingAndHeads(ServedFolder):
     """What players and download tools need of a file server: byte ranges, HEAD, pages
     with their length, text in its character set."""
 
     SEEK_TO = 3
 
     @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="quenloft-clients-")
-        cls.root = os.path.join(cls.work, "www")
+    def fill(cls):
         cls.media = make_media(os.path.join(cls.root, "media"))
         cls.text = "Réunion du comité: 中文, ça va?\n" * 40
-        os.makedirs(os.path.join(cls.root, "text"))
-        with open(os.path.join(cls.root, "text", "notes.txt"), "w", encoding="utf-8") as f:
-            f.write(cls.text)
+        cls.put("text/notes.txt", cls.text.encode())
         cls.big = os.urandom(24 * 1024 * 1024)
-        os.makedirs(os.path.join(cls.root, "download"))
-        cls.big_path = os.path.join(cls.root, "download", "big.bin")
-        with open(cls.big_path, "wb") as f:
-            f.write(cls.big)
-        cls.server = Server(cls.work, cls.root)
-        cls.browser = BROWSER
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
+        cls.put("download/big.bin", cls.big)
 
     def fresh_server(self, name, env=None):
         server = Server(self.work, self.root, name, env)
@@ -634,22 +633,13 @@ class SeekingResumingAndHeads(unittest.TestCase):
         locales = japanese_locale(os.path.join(self.work, "locales"))
         server = self.fresh_server("program-ja", {"LOCPATH": locales, "LANG": "ja_JP.UTF-8",
                                                   "LC_ALL": ""})
-        with urllib_open(server.url + "/media/") as answer:
+        with urllib.request.urlopen(server.url + "/media/", timeout=30) as answer:
             page = answer.read()
         self.assertTrue(all(byte < 128 for byte in page), "a byte outside ASCII")
         self.browser.open(server.url + "/media/")
         rows = self.browser.evaluate("document.querySelector('pre').innerText")
         self.assertRegex(rows, r"\d{4}年\d{2}月\d{2}日")
-        if SCREENS:
-            shot = self.browser.page("Page.captureScreenshot", format="png")["data"]
-            os.makedirs(SCREENS, exist_ok=True)
-            with open(os.path.join(SCREENS, "listing-ja.png"), "wb") as f:
-                f.write(base64.b64decode(shot))
-
-
-def urllib_open(url):
-    import urllib.request
-    return urllib.request.urlopen(url, timeout=30)
+        self.browser.screenshot("listing-ja.png")
 
 
 def main():
