@@ -29,43 +29,39 @@ std::optional<int64_t> Position(std::string_view digits) {
     return value;
 }
 
-ByteRange Answer(ByteRange::Verdict verdict, int64_t first = 0, int64_t last = -1) {
-    return {verdict, first, last};
-}
-
 } // namespace
 
 ByteRange ParseRange(std::string_view value, int64_t size) {
     size_t equals = value.find('=');
     if (equals == std::string_view::npos ||
         !EqualsIgnoringCase(TrimSpace(value.substr(0, equals)), "bytes")) {
-        return Answer(ByteRange::Whole);
+        return ByteRange{ByteRange::Whole};
     }
-    std::string_view spec = TrimSpace(value.substr(equals + 1));
-    size_t dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) {
-        return Answer(ByteRange::Whole); // malformed, or several ranges
+    std::string_view range = TrimSpace(value.substr(equals + 1));
+    size_t dash = range.find('-');
+    if (dash == std::string_view::npos || range.find(',') != std::string_view::npos) {
+        return ByteRange{ByteRange::Whole}; // malformed, or several ranges
     }
-    std::string_view firstText = spec.substr(0, dash);
-    std::string_view lastText = spec.substr(dash + 1);
+    std::string_view firstText = range.substr(0, dash);
+    std::string_view lastText = range.substr(dash + 1);
     std::optional<int64_t> last = Position(lastText);
     if (firstText.empty()) { // the last `last` bytes
         if (!last) {
-            return Answer(ByteRange::Whole);
+            return ByteRange{ByteRange::Whole};
         }
         if (*last == 0 || size == 0) {
-            return Answer(ByteRange::Unsatisfiable);
+            return ByteRange{ByteRange::Unsatisfiable};
         }
-        return Answer(ByteRange::Part, size - std::min(*last, size), size - 1);
+        return ByteRange{ByteRange::Part, size - std::min(*last, size), size - 1};
     }
     std::optional<int64_t> first = Position(firstText);
     if (!first || (!lastText.empty() && !last) || (last && *last < *first)) {
-        return Answer(ByteRange::Whole); // malformed, or a last byte before the first
+        return ByteRange{ByteRange::Whole}; // malformed, or a last byte before the first
     }
     if (*first >= size) {
-        return Answer(ByteRange::Unsatisfiable);
+        return ByteRange{ByteRange::Unsatisfiable};
     }
-    return Answer(ByteRange::Part, *first, std::min(last.value_or(size - 1), size - 1));
+    return ByteRange{ByteRange::Part, *first, std::min(last.value_or(size - 1), size - 1)};
 }
 
 } // namespace quenloft
