@@ -693,7 +693,7 @@ void clsHTTP::AnswerListing(const std::string& version, clsConnection& C) {
         return;
     }
     Count("RequestsDirectoryListing");
-    std::string page = ListingOf(C, C.Current.URL, *entries);
+    std::string page = GenerateDirectoryHTML(C, C.Current.URL, *entries);
     C.Current.ResponseMIME->Add("Content-Type", "text/html");
     C.Current.ResponseMIME->Add("Content-Length", std::to_string(page.size()));
     C.Current.URL.clear();
@@ -783,24 +783,19 @@ std::string clsHTTP::HeadText(clsConnection& Connection, const std::string& sRes
 
 // --- listing, media types and URL coding ------------------------------------------
 
-std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath) {
-    std::vector<folder::FolderEntry> entries;
-    ResumeNext([&] { entries = folder::ListFolder(sPath, ShowHidden()); });
-    return ListingOf(Connection, sPath, entries);
-}
-
-// The listing page of the folder sPath with its entries, as the settings shape it.
-std::string clsHTTP::ListingOf(clsConnection& Connection, const std::string& sPath,
-                               const std::vector<folder::FolderEntry>& entries) {
+std::string clsHTTP::GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath,
+                                           const std::vector<folder::FolderEntry>& entries) {
     ListingRequest request;
     request.Target = Connection.Current.OriginalRequest;
     request.Folder = sPath;
-    ResumeNext([&] {
-        auto above = LeftOfLast(sPath, "/", static_cast<int32_t>(sPath.size()) - 1, 1);
-        request.ParentDate = folder::LastModified(above);
-    });
     ResumeNext(
         [&] { request.ShowDate = settings_.VariableValue(Variant("DLShowDate")).EqualsNumber(1); });
+    if (request.ShowDate) { // the parent's date is shown only in the date column
+        ResumeNext([&] {
+            auto above = LeftOfLast(sPath, "/", static_cast<int32_t>(sPath.size()) - 1, 1);
+            request.ParentDate = folder::LastModified(above);
+        });
+    }
     ResumeNext(
         [&] { request.ShowSize = settings_.VariableValue(Variant("DLShowSize")).EqualsNumber(1); });
     if (!primarySocket_) {

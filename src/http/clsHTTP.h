@@ -56,8 +56,10 @@ public:
     // Sends status line, the response header lines, the empty line and the body.
     void SendHeader(clsConnection& Connection, const std::string& sResponse,
                     const std::string& sMessage);
-    // The listing page of folder sPath (ending with "/") for the connection's request.
-    std::string GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath);
+    // The listing page of folder sPath (ending with "/") and its entries, for the
+    // connection's request, as the settings shape it.
+    std::string GenerateDirectoryHTML(clsConnection& Connection, const std::string& sPath,
+                                      const std::vector<folder::FolderEntry>& entries);
     // The media type for a file-name extension; never empty, never fails.
     std::string ContentType(const std::string& Extension);
     std::string URLDecode(const std::string& URL);
@@ -120,8 +122,6 @@ private:
     void AnswerListing(const std::string& version, clsConnection& C);
     std::optional<std::vector<folder::FolderEntry>> ReadListedFolder(clsConnection& C,
                                                                      const std::string& path);
-    std::string ListingOf(clsConnection& Connection, const std::string& sPath,
-                          const std::vector<folder::FolderEntry>& entries);
     void AnswerFile(const std::string& version, clsConnection& C);
     void AnswerUnsatisfiable(const std::string& version, clsConnection& C);
     std::string FileContentType(const std::string& path, const FileTransfer& file,
