@@ -264,6 +264,30 @@ TEST_F(Hostile, OutOfDescriptorsTheLongestSilentConnectionMakesRoomForAFile) {
     EXPECT_EQ(Statistic("RequestsFileNotFound"), 0);
 }
 
+// So is a folder: it is listed once the longest-silent connection has made room, never
+// answered as empty or missing.
+TEST_F(Hostile, OutOfDescriptorsTheLongestSilentConnectionMakesRoomForAListing) {
+    dir.Write("www/docs/readme.txt", "r");
+    LoopbackClient silent(port);
+    silent.Send("GET /a.txt HTTP/1.1\r\n\r\n"); // also opens the log
+    ASSERT_EQ(silent.ReadAnswer(), abc);
+    LoopbackClient asker(port);
+    ASSERT_TRUE(Accepted(2));
+
+    std::string answer;
+    bool evicted = false;
+    {
+        DescriptorsExhausted exhausted;
+        asker.Send("GET /docs/ HTTP/1.1\r\n\r\n");
+        answer = asker.ReadAnswer();
+        evicted = silent.ClosedByServer();
+    }
+    EXPECT_NE(answer.find("<a href=readme.txt>readme.txt</a>"), std::string::npos) << answer;
+    EXPECT_TRUE(evicted);
+    EXPECT_EQ(Statistic("RequestsDirectoryListing"), 1);
+    EXPECT_EQ(Statistic("RequestsFileNotFound"), 0);
+}
+
 // With nobody to make room, the request is logged but neither answered nor counted, and
 // the connection ends; the server serves again once descriptors are free.
 TEST_F(Hostile, OutOfDescriptorsWithNobodyToEvictTheConnectionEndsUnanswered) {
