@@ -55,6 +55,14 @@ protected:
         dir.Write("www/a.txt", "abc");
     }
 
+    // Beside a silent connection, a request asked while no descriptor is free: its answer,
+    // and whether the silent connection was closed to make room.
+    struct AnsweredWithoutDescriptors {
+        std::string Answer;
+        bool Evicted = false;
+    };
+    AnsweredWithoutDescriptors AskWithoutDescriptors(const std::string& request);
+
     // The connection the server accepted last.
     clsConnection& Newest() {
         for (size_t i = server.Connections().size(); i-- > 0;) {
@@ -241,23 +249,24 @@ private:
     std::vector<int> fillers_;
 };
 
+Hostile::AnsweredWithoutDescriptors Hostile::AskWithoutDescriptors(const std::string& request) {
+    LoopbackClient silent(port);
+    silent.Send("GET /a.txt HTTP/1.1\r\n\r\n"); // also opens the log
+    EXPECT_EQ(silent.ReadAnswer(), abc);
+    LoopbackClient asker(port);
+    EXPECT_TRUE(Accepted(2));
+    DescriptorsExhausted exhausted;
+    AnsweredWithoutDescriptors result;
+    asker.Send(request);
+    result.Answer = asker.ReadAnswer();
+    result.Evicted = silent.ClosedByServer();
+    return result;
+}
+
 // A file that exists but cannot be opened for want of descriptors is not "not found": the
 // longest-silent connection makes room and the file is served.
 TEST_F(Hostile, OutOfDescriptorsTheLongestSilentConnectionMakesRoomForAFile) {
-    LoopbackClient silent(port);
-    silent.Send("GET /a.txt HTTP/1.1\r\n\r\n"); // also opens the log
-    ASSERT_EQ(silent.ReadAnswer(), abc);
-    LoopbackClient asker(port);
-    ASSERT_TRUE(Accepted(2));
-
-    std::string answer;
-    bool evicted = false;
-    {
-        DescriptorsExhausted exhausted;
-        asker.Send("GET /a.txt HTTP/1.1\r\n\r\n");
-        answer = asker.ReadAnswer();
-        evicted = silent.ClosedByServer();
-    }
+    auto [answer, evicted] = AskWithoutDescriptors("GET /a.txt HTTP/1.1\r\n\r\n");
     EXPECT_EQ(answer, abc);
     EXPECT_TRUE(evicted);
     EXPECT_EQ(Statistic("RequestsOK"), 2);
@@ -268,20 +277,7 @@ TEST_F(Hostile, OutOfDescriptorsTheLongestSilentConnectionMakesRoomForAFile) {
 // answered as empty or missing.
 TEST_F(Hostile, OutOfDescriptorsTheLongestSilentConnectionMakesRoomForAListing) {
     dir.Write("www/docs/readme.txt", "r");
-    LoopbackClient silent(port);
-    silent.Send("GET /a.txt HTTP/1.1\r\n\r\n"); // also opens the log
-    ASSERT_EQ(silent.ReadAnswer(), abc);
-    LoopbackClient asker(port);
-    ASSERT_TRUE(Accepted(2));
-
-    std::string answer;
-    bool evicted = false;
-    {
-        DescriptorsExhausted exhausted;
-        asker.Send("GET /docs/ HTTP/1.1\r\n\r\n");
-        answer = asker.ReadAnswer();
-        evicted = silent.ClosedByServer();
-    }
+    auto [answer, evicted] = AskWithoutDescriptors("GET /docs/ HTTP/1.1\r\n\r\n");
     EXPECT_NE(answer.find("<a href=readme.txt>readme.txt</a>"), std::string::npos) << answer;
     EXPECT_TRUE(evicted);
     EXPECT_EQ(Statistic("RequestsDirectoryListing"), 1);
