@@ -93,11 +93,12 @@ std::optional<Error> SaveStores() {
 
 // Runs by exit(): nothing may escape from here.
 void SaveAtExit() {
+    if (!storesPending) {
+        return;
+    }
     try {
-        if (storesPending) {
-            if (std::optional<Error> failure = SaveStores()) {
-                std::fprintf(stderr, "Quenloft: %s\n", failure->Description().c_str());
-            }
+        if (std::optional<Error> failure = SaveStores()) {
+            std::fprintf(stderr, "Quenloft: %s\n", failure->Description().c_str());
         }
         if (lastStepAtExit) {
             lastStepAtExit();

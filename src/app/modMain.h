@@ -55,8 +55,8 @@ void ExitProgram(const std::function<void()>& unloadForms = {});
 // From now on a process that ends through exit() before ExitProgram has run (the toolkit
 // ends it so when it loses its display) still saves both stores, once; a store that
 // cannot be written is told on the terminal. ExitProgram, when it runs, saves them
-// instead. `lastStep` runs at that exit after the saves (to release what the program
-// holds); call once.
+// instead. At such an end `lastStep` runs after the saves (to release what the program
+// holds; after ExitProgram the program releases it itself). Call once.
 void KeepStoresAtExit(std::function<void()> lastStep = {});
 
 } // namespace quenloft
