@@ -322,9 +322,14 @@ void frmMain::PressStart() {
     }
 }
 
+// A Wayland compositor minimises only a window it has shown: there the window is shown
+// first and minimised as soon as it is on the screen.
 void frmMain::WaitInNotificationArea() {
     if (NotificationAreaAvailable()) {
         setWindowState(windowState() | Qt::WindowMinimized);
+    } else if (QGuiApplication::platformName() == "wayland") {
+        show();
+        MinimiseOnceShown(this);
     } else {
         showMinimized();
     }

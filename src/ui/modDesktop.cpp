@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <QWindow>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -328,6 +329,34 @@ QPixmap QRPixmap(const QRCode& code, int moduleSize, int quietModules) {
     }
     painter.end();
     return QPixmap::fromImage(image);
+}
+
+namespace {
+
+// Watches a window for its first exposure, then minimises it and ends.
+class FirstExposure : public QObject {
+public:
+    FirstExposure(QWidget* window) : QObject(window), window_(window) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose && window_->windowHandle()->isExposed()) {
+            watched->removeEventFilter(this);
+            window_->showMinimized();
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
+void MinimiseOnceShown(QWidget* window) {
+    window->winId(); // the platform window exists from here on
+    window->windowHandle()->installEventFilter(new FirstExposure(window));
 }
 
 void BringWindowForward(QWidget* window, const QString& activationToken) {

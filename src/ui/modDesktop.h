@@ -78,6 +78,9 @@ QPixmap QRPixmap(const QRCode& code, int moduleSize, int quietModules);
 // there the window is mapped anew.
 void BringWindowForward(QWidget* window, const QString& activationToken);
 
+// Minimises `window` as soon as it is on the screen.
+void MinimiseOnceShown(QWidget* window);
+
 // Takes the window's taskbar button away (Show false: the window is hidden) or gives it
 // back (Show true: the window is shown and brought forward).
 void ShowInTaskbar(bool Show, QWidget* window);

@@ -95,7 +95,7 @@ TEST_F(frmMainTest, OpensStoppedWithItsLayout) {
     EXPECT_TRUE(face == "Arial" || face == "Liberation Sans" || face == "Arimo")
         << face.toStdString();
     EXPECT_EQ(label->font().pointSizeF(), 14.25); // Arial's measure needs no smaller size
-    EXPECT_EQ(TextsThatDoNotFit(&window), QStringList());
+    EXPECT_EQ(TextsThatDoNotFit(&window).join("; ").toStdString(), "");
     for (int status : {1, 0}) {
         window.SetStatus(status);
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), 217);

@@ -93,7 +93,7 @@ TEST_F(frmSettingsTest, EveryTextFitsItsPlaceInTheFaceTheProgramGets) {
         EXPECT_TRUE(face == "Arial" || face == "Liberation Sans" || face == "Arimo")
             << name << ": " << face.toStdString();
     }
-    EXPECT_EQ(TextsThatDoNotFit(&form), QStringList());
+    EXPECT_EQ(TextsThatDoNotFit(&form).join("; ").toStdString(), "");
 }
 
 TEST_F(frmSettingsTest, EmptyStoreShowsDefaultsAndOkWritesTheKeys) {
