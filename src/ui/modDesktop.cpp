@@ -333,17 +333,23 @@ QPixmap QRPixmap(const QRCode& code, int moduleSize, int quietModules) {
 
 namespace {
 
-// Watches a window for its first exposure, then minimises it and ends.
-class FirstExposure : public QObject {
+// Watches a window for its first paint; once that frame has gone to the compositor (the
+// next turn of the loop), the window is on the screen and is minimised.
+class FirstFrame : public QObject {
 public:
-    FirstExposure(QWidget* window) : QObject(window), window_(window) {}
+    explicit FirstFrame(QWidget* window) : QObject(window), window_(window) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Expose && window_->windowHandle()->isExposed()) {
+        if (event->type() == QEvent::Paint) {
             watched->removeEventFilter(this);
-            window_->showMinimized();
-            deleteLater();
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    window_->showMinimized();
+                    deleteLater();
+                },
+                Qt::QueuedConnection);
         }
         return false;
     }
@@ -355,8 +361,7 @@ private:
 } // namespace
 
 void MinimiseOnceShown(QWidget* window) {
-    window->winId(); // the platform window exists from here on
-    window->windowHandle()->installEventFilter(new FirstExposure(window));
+    window->installEventFilter(new FirstFrame(window));
 }
 
 void BringWindowForward(QWidget* window, const QString& activationToken) {

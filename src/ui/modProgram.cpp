@@ -14,7 +14,9 @@
 #include <QPointer>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QWindow>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -62,16 +64,35 @@ void QuietFatal(QtMsgType type, const QMessageLogContext&, const QString&) {
 
 // The toolkit ends the process at once when it loses a Wayland display (on X11 it goes
 // through exit() by itself): the program ends through exit() instead, which saves the
-// stores.
+// stores. The loss may be noticed by the toolkit's reading thread and by the main thread
+// at once: exit() runs once, on the main thread, while the stores are not in use.
 QtMessageHandler toolkitHandler = nullptr;
+std::atomic<bool> exiting{false};
+std::atomic<bool> exitPosted{false};
+
+void ExitOnce() {
+    if (!exiting.exchange(true)) {
+        std::exit(1);
+    }
+}
 
 void EndWithLostDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (toolkitHandler) {
         toolkitHandler(type, context, text);
     }
-    if (text.startsWith("The Wayland connection broke") ||
-        text.startsWith("The Wayland connection experienced a fatal error")) {
-        std::exit(1);
+    if (!text.startsWith("The Wayland connection broke") &&
+        !text.startsWith("The Wayland connection experienced a fatal error")) {
+        return;
+    }
+    if (QThread::currentThread() == qApp->thread()) {
+        ExitOnce();
+        return;
+    }
+    if (!exitPosted.exchange(true)) {
+        QMetaObject::invokeMethod(qApp, &ExitOnce, Qt::QueuedConnection);
+    }
+    for (;;) {
+        ::pause(); // the toolkit would end the process from here at once
     }
 }
 
