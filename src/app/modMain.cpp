@@ -5,6 +5,8 @@
 #include "platform/Files.h"
 #include "platform/ProgramFolder.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
@@ -32,6 +34,11 @@ bool statisticsUnreadable = false;
 
 std::vector<StoreTrouble> troubles;
 
+// Whether the stores of this run still wait to be written: from start-up until
+// ExitProgram or the end through exit() has saved them.
+bool storesPending = false;
+std::function<void()> lastStepAtExit;
+
 // Loads one store; false when its file could not be read. A damaged file is moved
 // aside by the load: it was there before and is gone after.
 bool TryLoad(clsSettings& store, std::string_view name) {
@@ -51,6 +58,56 @@ bool TryLoad(clsSettings& store, std::string_view name) {
     return true;
 }
 
+// The cause stays the first sentence; the file, its folder and the remedy follow.
+Error SaveFailure(const Error& cause, std::string_view name) {
+    std::string what = name == SettingsFileName ? "settings" : "statistics";
+    std::string description = cause.Description();
+    if (description.empty() || description.back() != '.') {
+        description += '.';
+    }
+    description += " The " + what + " could not be saved as " + std::string(name.substr(1)) +
+                   " in the folder " + DataFolder() +
+                   "; check that this folder exists and that you may write in it.";
+    return Error(cause.Number(), description, cause.Source());
+}
+
+// Both stores are attempted even when the first cannot be written; returns the first
+// failure.
+std::optional<Error> SaveStores() {
+    storesPending = false;
+    std::optional<Error> failure;
+    auto save = [&](const clsSettings& store, bool unreadable, std::string_view name) {
+        if (unreadable) {
+            return;
+        }
+        try {
+            store.SaveData(DataFile(name));
+        } catch (const Error& e) {
+            failure = failure.value_or(SaveFailure(e, name));
+        }
+    };
+    save(gSettings, settingsUnreadable, SettingsFileName);
+    save(gStatistics, statisticsUnreadable, StatisticsFileName);
+    return failure;
+}
+
+// Runs by exit(): nothing may escape from here.
+void SaveAtExit() {
+    if (!storesPending) {
+        return;
+    }
+    try {
+        if (std::optional<Error> failure = SaveStores()) {
+            std::fprintf(stderr, "Quenloft: %s\n", failure->Description().c_str());
+        }
+        if (lastStepAtExit) {
+            lastStepAtExit();
+        }
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "Quenloft: %s\n", failure.what());
+    }
+}
+
 } // namespace
 
 const std::string& DataFolder() {
@@ -64,22 +121,30 @@ void SetDataFolder(std::string folder) {
     DataFolderSlot() = std::move(folder);
 }
 
-std::string ChooseDataFolder(const std::string& programFolder, const std::string& buildFolder) {
+std::string DataFolderFor(const std::string& programFolder, const std::string& buildFolder) {
     std::error_code differs;
     if (std::filesystem::equivalent(programFolder, buildFolder, differs)) {
         return programFolder;
     }
     std::string user = UserDataFolder();
-    if (user.empty()) {
-        return programFolder;
+    return user.empty() ? programFolder : user + "/Quenloft";
+}
+
+std::string ChooseDataFolder(const std::string& programFolder, const std::string& buildFolder) {
+    std::string folder = DataFolderFor(programFolder, buildFolder);
+    if (folder != programFolder) {
+        files::CreateFolders(folder);
     }
-    std::string folder = user + "/Quenloft";
-    files::CreateFolders(folder);
     return folder;
 }
 
 const std::vector<StoreTrouble>& StoreTroubles() {
     return troubles;
+}
+
+void KeepStoresAtExit(std::function<void()> lastStep) {
+    lastStepAtExit = std::move(lastStep);
+    std::atexit(SaveAtExit);
 }
 
 void Main(const std::function<void()>& showMainWindow) {
@@ -88,27 +153,15 @@ void Main(const std::function<void()>& showMainWindow) {
     settingsUnreadable = !TryLoad(gSettings, SettingsFileName);
     statisticsUnreadable = !TryLoad(gStatistics, StatisticsFileName);
     gLog.SetFileName(DataFile(LogFileName));
+    storesPending = true;
     if (showMainWindow) {
         showMainWindow();
     }
 }
 
+// The first failure is reported after the forms are gone.
 void ExitProgram(const std::function<void()>& unloadForms) {
-    // Both stores are attempted even when the first cannot be written; the first
-    // failure is reported after the forms are gone.
-    std::optional<Error> failure;
-    auto save = [&](const clsSettings& store, bool unreadable, std::string_view name) {
-        if (unreadable) {
-            return;
-        }
-        try {
-            store.SaveData(DataFile(name));
-        } catch (const Error& e) {
-            failure = failure.value_or(e);
-        }
-    };
-    save(gSettings, settingsUnreadable, SettingsFileName);
-    save(gStatistics, statisticsUnreadable, StatisticsFileName);
+    std::optional<Error> failure = SaveStores();
     if (unloadForms) {
         unloadForms();
     }

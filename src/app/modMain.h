@@ -30,6 +30,8 @@ void SetDataFolder(std::string folder);
 // user's data folder, $XDG_DATA_HOME/Quenloft (by default ~/.local/share/Quenloft),
 // created when missing.
 std::string ChooseDataFolder(const std::string& programFolder, const std::string& buildFolder);
+// The same folder, only named: nothing is created.
+std::string DataFolderFor(const std::string& programFolder, const std::string& buildFolder);
 
 // A store file that start-up could not use: its store starts empty.
 struct StoreTrouble {
@@ -46,7 +48,15 @@ const std::vector<StoreTrouble>& StoreTroubles();
 // `showMainWindow` (which shows the main window in its stopped state).
 void Main(const std::function<void()>& showMainWindow = {});
 // Exit: saves both stores to the data folder, then runs `unloadForms`. A store that
-// cannot be written is reported as an Error after `unloadForms` has run.
+// cannot be written is reported as an Error after `unloadForms` has run; its description
+// keeps the cause as its first sentence and names the file and the folder.
 void ExitProgram(const std::function<void()>& unloadForms = {});
+
+// From now on a process that ends through exit() before ExitProgram has run (the toolkit
+// ends it so when it loses its display) still saves both stores, once; a store that
+// cannot be written is told on the terminal. ExitProgram, when it runs, saves them
+// instead. At such an end `lastStep` runs after the saves (to release what the program
+// holds; after ExitProgram the program releases it itself). Call once.
+void KeepStoresAtExit(std::function<void()> lastStep = {});
 
 } // namespace quenloft

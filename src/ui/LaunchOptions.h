@@ -1,4 +1,5 @@
-// The program's command line: --start, --minimized and --help.
+// The program's command line: --start, --minimized, --version and --help, and the
+// activation token a later launch hands to the running copy.
 #pragma once
 
 #include <QCommandLineOption>
@@ -20,11 +21,18 @@ public:
     // Start in the notification area instead of showing the window.
     bool Minimized() const { return parser_.isSet(minimized_); }
     bool Help() const { return parser_.isSet(help_); }
+    bool Version() const { return parser_.isSet(version_); }
+    // The desktop's token with which a later launch lets the running copy come forward
+    // (not for people: a later launch passes its own on).
+    QString ActivationToken() const { return parser_.value(token_); }
 
     QString ErrorText() const { return parser_.errorText(); }
-    // The usage, the description and the options; names the program as the application
-    // object does, so one should exist (it needs no display).
-    QString HelpText() const { return parser_.helpText(); }
+    // The usage, the description, the options and where the program keeps its files,
+    // `dataFolder`; names the program as the application object does, so one should
+    // exist (it needs no display).
+    QString HelpText(const QString& dataFolder) const;
+    // "Quenloft" and the version.
+    static QString VersionText();
 
     // The options given, as arguments again (the first names the program).
     QStringList Arguments() const;
@@ -33,7 +41,9 @@ private:
     QCommandLineParser parser_;
     QCommandLineOption start_;
     QCommandLineOption minimized_;
+    QCommandLineOption version_;
     QCommandLineOption help_;
+    QCommandLineOption token_;
 };
 
 } // namespace quenloft

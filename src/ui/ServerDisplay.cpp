@@ -57,19 +57,42 @@ ButtonOutcome Stop(const ServerControls& server) {
     return {StartCaption, std::nullopt, {}};
 }
 
-// The usual remedy for a failed start, when there is one.
+constexpr int32_t ErrAddressInUse = 10048;
+
+// The port as the settings hold it, as text.
+std::string StoredPortText(const clsSettings& settings) {
+    std::string text = "80";
+    ResumeNext([&] { text = settings.VariableValue("ServerPort", Variant(int16_t(80))).ToText(); });
+    return text;
+}
+
+// The usual remedy for a failed start, when there is one: one sentence naming the port
+// and what to do about it.
 std::string StartAdvice(const Error& failure, const clsSettings& settings) {
     if (failure.Source() == PortCheck) {
         return "Please " + ChoosePortAdvice;
     }
-    if (failure.Number() == ErrPermissionDenied) {
-        int32_t port = 0;
-        ResumeNext([&] { port = StoredPort(settings); });
-        if (port > 0 && port < FirstFreePort) {
+    std::string port = StoredPortText(settings);
+    switch (failure.Number()) {
+    case ErrTypeMismatch:
+        return "The port \"" + port +
+               "\" is not a number; enter a port from 1 to 65535 under Configure.";
+    case ErrOverflow:
+        return "Port " + port + " is far beyond 65535, the highest port; " + ChoosePortAdvice;
+    case ErrAddressInUse:
+        return "Port " + port +
+               " is already used by another program; choose another port under Configure.";
+    case ErrPermissionDenied: {
+        int32_t number = 0;
+        ResumeNext([&] { number = StoredPort(settings); });
+        if (number > 0 && number < FirstFreePort) {
             return "Ports below 1024 need administrator rights; " + ChoosePortAdvice;
         }
+        return {};
     }
-    return {};
+    default:
+        return {};
+    }
 }
 
 int64_t Counter(const clsSettings& statistics, const char* key) {

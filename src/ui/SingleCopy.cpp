@@ -73,6 +73,10 @@ void SingleCopy::Listen() {
     server_.listen(socketName_);
 }
 
+void SingleCopy::Release() {
+    lock_.unlock();
+}
+
 bool SingleCopy::PassOn(const QStringList& arguments) {
     QLocalSocket socket;
     socket.connectToServer(socketName_);

@@ -30,6 +30,10 @@ public:
     // reach this one.
     void Listen();
 
+    // Gives the folder up at once (the lock file goes), for an end that skips the
+    // destructor.
+    void Release();
+
 signals:
     // A later copy's command line arrived.
     void Arrived(const QStringList& arguments);

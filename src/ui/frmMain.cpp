@@ -4,6 +4,7 @@
 #include "http/clsHTTP.h"
 #include "ui/AddressLine.h"
 #include "ui/ServerDisplay.h"
+#include "ui/frmAddressCode.h"
 #include "ui/frmSettings.h"
 #include "ui/modDesktop.h"
 
@@ -13,10 +14,12 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QToolButton>
 #include <QToolTip>
 #include <cstdio>
 #include <functional>
@@ -147,6 +150,7 @@ frmMain::frmMain() {
     iconHandle_ = NewIconHandle(windowIcon());
     CreateControls();
     CreateServedPlace();
+    CreateTrayMenu();
     connect(cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);
     connect(cmdSettings, &QPushButton::clicked, this, &frmMain::cmdSettings_Click);
     connect(cmdCopy, &QPushButton::clicked, this, &frmMain::cmdCopy_Click);
@@ -182,6 +186,26 @@ void frmMain::CreateServedPlace() {
     cmdCopy->hide(); // shown while the server runs
     lblFolder = Place(new QLabel(this), 16, 120, 368, 17, "lblFolder");
     lblFolder->setTextFormat(Qt::PlainText);
+    // Above the buttons, the address as a small QR code; a click shows it large.
+    cmdQR = Place(new QToolButton(this), 396, 2, 44, 44, "cmdQR");
+    cmdQR->setText("QR");
+    cmdQR->setAutoRaise(true);
+    cmdQR->setIconSize(QSize(40, 40));
+    cmdQR->setShortcut(QKeySequence("Alt+Q"));
+    cmdQR->setToolTip("Show the address as a QR code, for a phone or a tablet (Alt+Q)");
+    cmdQR->hide(); // shown while the server runs
+    connect(cmdQR, &QToolButton::clicked, this, &frmMain::cmdQR_Click);
+}
+
+// The notification-area icon's right-click menu: the window, the server, the end.
+void frmMain::CreateTrayMenu() {
+    trayMenu_ = new QMenu(this);
+    trayMenu_->setObjectName("trayMenu");
+    trayMenu_->addAction("S&how", this, [this] { BringForward(); });
+    trayStartStop_ = trayMenu_->addAction(StartCaption, this, [this] { cmdStart_Click(); });
+    trayMenu_->addSeparator();
+    trayMenu_->addAction("&Quit", this, &QWidget::close);
+    SetNotificationAreaMenu(trayMenu_);
 }
 
 void frmMain::SetStatus(int32_t lngStatus) {
@@ -209,6 +233,8 @@ void frmMain::ShowServedPlace() {
         lblAddress->setToolTip({});
     }
     cmdCopy->setVisible(running);
+    ShowAddressCode();
+    trayStartStop_->setText(cmdStart->text());
     ShowFolder();
     if (gTray().IconCount() > 0) {
         gTray().ChangeDescription(0, TrayTip());
@@ -252,6 +278,37 @@ std::string frmMain::TrayTip() const {
     return firstAddress_.empty() ? "Quenloft" : "Quenloft\n" + firstAddress_;
 }
 
+// The small code follows the address line's first address; the large one, while open,
+// follows it too and closes when the server stops.
+void frmMain::ShowAddressCode() {
+    if (firstAddress_.empty()) {
+        cmdQR->hide();
+        if (addressCode_) {
+            addressCode_->close();
+        }
+        return;
+    }
+    cmdQR->setIcon(QRPixmap(EncodeQR(firstAddress_), 1, 2));
+    cmdQR->show();
+    if (addressCode_) {
+        addressCode_->ShowAddress(firstAddress_);
+    }
+}
+
+void frmMain::cmdQR_Click() {
+    if (firstAddress_.empty()) {
+        return;
+    }
+    if (!addressCode_) {
+        addressCode_ = new frmAddressCode(this);
+        addressCode_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    addressCode_->ShowAddress(firstAddress_);
+    addressCode_->show();
+    addressCode_->raise();
+    addressCode_->activateWindow();
+}
+
 void frmMain::cmdCopy_Click() {
     QString address = QString::fromStdString(firstAddress_);
     QGuiApplication::clipboard()->setText(address);
@@ -265,20 +322,25 @@ void frmMain::PressStart() {
     }
 }
 
+// A Wayland compositor minimises only a window it has shown: there the window is shown
+// first and minimised as soon as it is on the screen.
 void frmMain::WaitInNotificationArea() {
     if (NotificationAreaAvailable()) {
         setWindowState(windowState() | Qt::WindowMinimized);
+    } else if (QGuiApplication::platformName() == "wayland") {
+        show();
+        MinimiseOnceShown(this);
     } else {
         showMinimized();
     }
 }
 
 // From the notification area the resize handler brings the window back.
-void frmMain::BringForward() {
+void frmMain::BringForward(const QString& activationToken) {
     if (isMinimized()) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
     }
-    ShowInTaskbar(true, this);
+    BringWindowForward(this, activationToken);
 }
 
 // The paint procedure never runs inside itself; the label draws itself.
@@ -365,8 +427,7 @@ void frmMain::Form_Unload(bool askedByUser) {
     try {
         ExitProgram([this] { UnloadOtherForms(this); });
     } catch (const Error& failure) {
-        std::fprintf(stderr, "Quenloft: the settings and statistics could not be saved: %s\n",
-                     ErrorMessageText(failure).c_str());
+        std::fprintf(stderr, "Quenloft: %s\n", ErrorMessageText(failure).c_str());
         if (askedByUser) {
             ShowError(nullptr, failure);
         }

@@ -3,14 +3,18 @@
 // minimised, it waits in the notification area; closed, it ends the program.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+class QAction;
 class QLabel;
+class QMenu;
 class QPainter;
 class QPushButton;
+class QToolButton;
 
 namespace quenloft {
 
@@ -29,8 +33,8 @@ public:
     // without showing the window first.
     void WaitInNotificationArea();
     // Shows the window wherever it waits (the notification area, minimised) and brings
-    // it forward.
-    void BringForward();
+    // it forward; `activationToken` is the desktop's token of the launch that asks, if any.
+    void BringForward(const QString& activationToken = {});
     // Refreshes the address and folder lines from the server and the settings.
     void ShowServedPlace();
 
@@ -45,11 +49,14 @@ protected:
 private:
     void CreateControls();
     void CreateServedPlace();
+    void CreateTrayMenu();
+    void ShowAddressCode();
     void ShowAddresses(const std::vector<std::string>& urls, bool thisMachineOnly);
     void ShowFolder();
     std::string TrayTip() const;
     void cmdStart_Click();
     void cmdCopy_Click();
+    void cmdQR_Click();
     void cmdSettings_Click();
     void Form_Resize();
     void Form_Unload(bool askedByUser);
@@ -64,6 +71,10 @@ private:
     QLabel* lblAddress;
     QPushButton* cmdCopy;
     QLabel* lblFolder;
+    QToolButton* cmdQR;
+    QMenu* trayMenu_;
+    QAction* trayStartStop_;
+    QPointer<class frmAddressCode> addressCode_; // the large code, while it is open
 
     bool painting_ = false;
     bool unloaded_ = false;

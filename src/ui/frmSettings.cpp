@@ -129,13 +129,23 @@ void frmSettings::CreateControls() {
     }
 }
 
-// No button answers Escape; Enter is left to the dialog, which presses "&Ok".
+// Escape closes the dialog as "&Cancel" does; Enter is left to the dialog, which presses
+// "&Ok".
 void frmSettings::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
+        cmdCancel_Click();
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+// A desktop may give the activation to another window of the program when a prompt
+// closes: the dialog takes it back, with the keyboard focus on `control`.
+void frmSettings::TakeFocusBack(QWidget* control) {
+    raise();
+    activateWindow();
+    control->setFocus(Qt::OtherFocusReason);
 }
 
 // Closed with its close box, the dialog ends: the next use makes a new one.
@@ -183,13 +193,19 @@ void frmSettings::SaveSettings() {
     SaveFields(Fields(), gSettings);
 }
 
-// The answer is added as it is: a cancelled prompt adds an empty entry.
+// The answer is added as it is; a cancelled prompt or an empty answer adds nothing.
 void frmSettings::cmdAddFile_Click() {
     QPointer<frmSettings> alive = this;
-    QString name = QInputDialog::getText(this, "Quenloft", "Write the name:");
-    if (alive) {
+    bool answered = false;
+    QString name = QInputDialog::getText(this, "Quenloft", "Write the name:", QLineEdit::Normal,
+                                         QString(), &answered);
+    if (!alive) {
+        return;
+    }
+    if (answered && !name.isEmpty()) {
         lstIndexFiles->addItem(name);
     }
+    TakeFocusBack(cmdAddFile);
 }
 
 // The list would select the entry after the removed one, and a second press would
@@ -207,9 +223,13 @@ void frmSettings::cmdBrowse_Click() {
     clsBrowse browse;
     browse.Caption = "Select the index folder:";
     browse.BrowseForFolder(this);
-    if (alive && !browse.OutputPath.empty()) {
+    if (!alive) {
+        return;
+    }
+    if (!browse.OutputPath.empty()) {
         txtIndexPath->setText(QFile::decodeName(browse.OutputPath.c_str()));
     }
+    TakeFocusBack(cmdBrowse);
 }
 
 void frmSettings::cmdOK_Click() {

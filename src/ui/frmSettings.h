@@ -37,6 +37,7 @@ private:
     void CreateControls();
     SettingsFields Fields() const;
     void ShowFields(const SettingsFields& fields);
+    void TakeFocusBack(QWidget* control);
 
     void cmdAddFile_Click();
     void cmdDelete_Click();

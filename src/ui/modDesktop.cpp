@@ -1,6 +1,7 @@
 #include "ui/modDesktop.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QNetworkInterface>
 #include <QPainter>
@@ -8,8 +9,11 @@
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <QWindow>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <wayland-client.h>
 
 namespace quenloft {
 
@@ -124,8 +128,13 @@ private:
         uint32_t Callback = 0;
     };
 
+public:
+    QPointer<QMenu> Menu;
+
+private:
     Entry MakeIcon(const NotifyIconData& data) {
         Entry entry{std::make_unique<QSystemTrayIcon>()};
+        entry.Icon->setContextMenu(Menu);
         QPointer<QWidget> receiver = reinterpret_cast<QWidget*>(data.hWnd);
         QObject::connect(entry.Icon.get(), &QSystemTrayIcon::activated,
                          [this, key = Key{data.hWnd, data.uID},
@@ -164,6 +173,38 @@ private:
     std::map<Key, Entry> icons_;
 };
 
+// ---- Wayland
+
+// Whether the Wayland compositor offers xdg-activation; asked once, over a connection of
+// its own, so nothing of the toolkit's connection is touched.
+bool CompositorActivates() {
+    static std::optional<bool> known;
+    if (known) {
+        return *known;
+    }
+    known = false;
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display) {
+        return false;
+    }
+    static const wl_registry_listener listener = {
+        [](void* found, wl_registry*, uint32_t, const char* interface, uint32_t) {
+            if (std::strcmp(interface, "xdg_activation_v1") == 0) {
+                *static_cast<bool*>(found) = true;
+            }
+        },
+        [](void*, wl_registry*, uint32_t) {},
+    };
+    bool found = false;
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &found);
+    wl_display_roundtrip(display);
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    known = found;
+    return found;
+}
+
 // ---- Network addresses
 
 std::optional<std::vector<NetworkAddress>> addressesOverride;
@@ -192,8 +233,11 @@ QIcon ProgramIcon() {
     return icon;
 }
 
+// Where the desktop maps Arial to a face of another measure, a face of Arial's measure
+// that is installed comes first.
 QFont DialogFont() {
     QFont font("Arial");
+    font.setFamilies({"Arial", "Liberation Sans", "Arimo"});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     font.setBold(false);
@@ -266,12 +310,78 @@ void SetMachineAddresses(std::optional<std::vector<NetworkAddress>> addresses) {
     addressesOverride = std::move(addresses);
 }
 
+void SetNotificationAreaMenu(QMenu* menu) {
+    Desktop().Area.Menu = menu;
+}
+
+QPixmap QRPixmap(const QRCode& code, int moduleSize, int quietModules) {
+    int side = (code.Size + 2 * quietModules) * moduleSize;
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (int y = 0; y < code.Size; ++y) {
+        for (int x = 0; x < code.Size; ++x) {
+            if (code.IsDark(x, y)) {
+                painter.fillRect((x + quietModules) * moduleSize, (y + quietModules) * moduleSize,
+                                 moduleSize, moduleSize, Qt::black);
+            }
+        }
+    }
+    painter.end();
+    return QPixmap::fromImage(image);
+}
+
+namespace {
+
+// Watches a window for its first paint; once that frame has gone to the compositor (the
+// next turn of the loop), the window is on the screen and is minimised.
+class FirstFrame : public QObject {
+public:
+    explicit FirstFrame(QWidget* window) : QObject(window), window_(window) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    window_->showMinimized();
+                    deleteLater();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
+void MinimiseOnceShown(QWidget* window) {
+    window->installEventFilter(new FirstFrame(window));
+}
+
+void BringWindowForward(QWidget* window, const QString& activationToken) {
+    if (QGuiApplication::platformName() == "wayland") {
+        if (!activationToken.isEmpty()) {
+            qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+        }
+        if (!CompositorActivates()) {
+            window->hide();
+        }
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 // The window leaves the taskbar by being hidden, once it has finished minimising.
 void ShowInTaskbar(bool Show, QWidget* window) {
     if (Show) {
-        window->show();
-        window->raise();
-        window->activateWindow();
+        BringWindowForward(window, {});
         return;
     }
     QPointer<QWidget> later = window;

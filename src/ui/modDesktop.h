@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ui/AddressLine.h"
+#include "ui/QRCode.h"
 #include "ui/clsIcon.h"
 #include "ui/clsTray.h"
 
@@ -14,7 +15,9 @@
 #include <optional>
 #include <vector>
 
+class QMenu;
 class QPainter;
+class QPixmap;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -24,8 +27,8 @@ namespace quenloft {
 // images of 48, 32 and 16 pixels.
 QIcon ProgramIcon();
 
-// The windows' normal font: a plain sans-serif face at 8.25 pt, the size their fixed
-// layouts are drawn for.
+// The windows' normal font: Arial, or a face of Arial's measure (Liberation Sans, Arimo),
+// plain, at 8.25 pt: the face and size their fixed layouts are drawn for.
 QFont DialogFont();
 
 // Makes `window` a fixed window of `size` in the dialog font, with a title bar and a
@@ -61,6 +64,22 @@ QList<QSystemTrayIcon*> ShownTrayIcons();
 // The IPv4 addresses of the machine's network interfaces. A test may give its own list.
 std::vector<NetworkAddress> MachineAddresses();
 void SetMachineAddresses(std::optional<std::vector<NetworkAddress>> addresses);
+
+// The menu that a right click on any of the notification area's icons opens.
+void SetNotificationAreaMenu(QMenu* menu);
+
+// `code` drawn in black on white, each module `moduleSize` pixels, with a light margin of
+// `quietModules` modules around it.
+QPixmap QRPixmap(const QRCode& code, int moduleSize, int quietModules);
+
+// Shows `window`, raises it and gives it the activation. On Wayland the desktop's
+// `activationToken` of the launch that asks (may be empty) lets the compositor do so; a
+// compositor that cannot activate windows cannot bring a minimised one back either, so
+// there the window is mapped anew.
+void BringWindowForward(QWidget* window, const QString& activationToken);
+
+// Minimises `window` as soon as it is on the screen.
+void MinimiseOnceShown(QWidget* window);
 
 // Takes the window's taskbar button away (Show false: the window is hidden) or gives it
 // back (Show true: the window is shown and brought forward).

@@ -14,7 +14,9 @@
 #include <QPointer>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QWindow>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -60,6 +62,40 @@ void QuietFatal(QtMsgType type, const QMessageLogContext&, const QString&) {
     }
 }
 
+// The toolkit ends the process at once when it loses a Wayland display (on X11 it goes
+// through exit() by itself): the program ends through exit() instead, which saves the
+// stores. The loss may be noticed by the toolkit's reading thread and by the main thread
+// at once: exit() runs once, on the main thread, while the stores are not in use.
+QtMessageHandler toolkitHandler = nullptr;
+std::atomic<bool> exiting{false};
+std::atomic<bool> exitPosted{false};
+
+void ExitOnce() {
+    if (!exiting.exchange(true)) {
+        std::exit(1);
+    }
+}
+
+void EndWithLostDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (toolkitHandler) {
+        toolkitHandler(type, context, text);
+    }
+    if (!text.startsWith("The Wayland connection broke") &&
+        !text.startsWith("The Wayland connection experienced a fatal error")) {
+        return;
+    }
+    if (QThread::currentThread() == qApp->thread()) {
+        ExitOnce();
+        return;
+    }
+    if (!exitPosted.exchange(true)) {
+        QMetaObject::invokeMethod(qApp, &ExitOnce, Qt::QueuedConnection);
+    }
+    for (;;) {
+        ::pause(); // the toolkit would end the process from here at once
+    }
+}
+
 // How long a later copy waits for the running one to answer (it may be starting).
 constexpr int FirstCopyWaitMs = 10000;
 
@@ -71,22 +107,31 @@ QStringList Arguments(int argc, char** argv) {
     return arguments;
 }
 
-// --help, or an option the program does not know. Needs no display.
-int TellUsage(int argc, char** argv, const LaunchOptions& options, bool understood) {
+// --help, --version, or an option the program does not know. Needs no display, and
+// creates nothing.
+int TellUsage(int argc, char** argv, const LaunchOptions& options, bool understood,
+              const char* buildFolder) {
     QCoreApplication core(argc, argv); // names the program in the usage line
+    QString folder = QFile::decodeName(DataFolderFor(ProgramFolder(), buildFolder).c_str());
     if (!understood) {
         std::fprintf(stderr, "%s\n\n%s", qPrintable(options.ErrorText()),
-                     qPrintable(options.HelpText()));
+                     qPrintable(options.HelpText(folder)));
         return 2;
     }
-    std::fputs(qPrintable(options.HelpText()), stdout);
+    std::fputs(qPrintable(options.Help() ? options.HelpText(folder) : options.VersionText()),
+               stdout);
     return 0;
 }
 
 // The exit status when another copy runs for the same data folder; none when this copy
-// is the first.
+// is the first. The desktop's activation token, when it gave this launch one, goes along:
+// with it a Wayland desktop lets the running copy bring its window forward.
 std::optional<int> HandOverToRunningCopy(SingleCopy& copy, const LaunchOptions& options) {
-    switch (copy.ClaimOrPassOn(options.Arguments(), FirstCopyWaitMs)) {
+    QStringList arguments = options.Arguments();
+    if (QString token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN"); !token.isEmpty()) {
+        arguments << "--activation-token=" + token;
+    }
+    switch (copy.ClaimOrPassOn(arguments, FirstCopyWaitMs)) {
     case SingleCopy::Outcome::First:
         return std::nullopt;
     case SingleCopy::Outcome::PassedOn:
@@ -112,7 +157,7 @@ void FollowLaterLaunch(frmMain& window, const QStringList& arguments) {
         return;
     }
     if (!wish.Minimized()) {
-        window.BringForward();
+        window.BringForward(wish.ActivationToken());
     }
     if (wish.Start()) {
         window.PressStart();
@@ -209,8 +254,9 @@ void RouteEndRequests(QWidget* mainWindow) {
 
 int RunProgram(int argc, char** argv, const char* buildFolder) {
     LaunchOptions options;
-    if (bool understood = options.Parse(Arguments(argc, argv)); !understood || options.Help()) {
-        return TellUsage(argc, argv, options, understood);
+    bool understood = options.Parse(Arguments(argc, argv));
+    if (!understood || options.Help() || options.Version()) {
+        return TellUsage(argc, argv, options, understood, buildFolder);
     }
     SetDataFolder(ChooseDataFolder(ProgramFolder(), buildFolder));
     SingleCopy copy(QFile::decodeName(DataFolder().c_str()));
@@ -226,7 +272,8 @@ int RunProgram(int argc, char** argv, const char* buildFolder) {
     char* toolkitArgv[] = {argv[0], nullptr};
     QtMessageHandler previous = qInstallMessageHandler(QuietFatal);
     QApplication app(toolkitArgc, toolkitArgv);
-    qInstallMessageHandler(previous);
+    toolkitHandler = previous;
+    qInstallMessageHandler(EndWithLostDisplay);
     QApplication::setApplicationName("Quenloft");
     QGuiApplication::setDesktopFileName("quenloft");
     // The main window may be hidden in the notification area while the settings dialog
@@ -246,6 +293,7 @@ int RunProgram(int argc, char** argv, const char* buildFolder) {
             &copy, &SingleCopy::Arrived, &window,
             [&window](const QStringList& arguments) { FollowLaterLaunch(window, arguments); });
         Main([&window, &options] { ShowAtStart(window, options); });
+        KeepStoresAtExit([&copy] { copy.Release(); });
         TellStoreTroubles(&window);
         if (options.Start()) {
             window.PressStart();

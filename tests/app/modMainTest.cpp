@@ -6,9 +6,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace quenloft;
@@ -40,12 +43,70 @@ TEST_F(StartAndExit, FreshFolderStartsEmptyAndExitWritesBothStores) {
     EXPECT_EQ(gStatistics.VariableValue("RequestsOK").ToLong(), 1);
 }
 
-TEST_F(StartAndExit, UnwritableFolderIsReportedAfterTheFormsAreUnloaded) {
+TEST_F(StartAndExit, UnwritableFolderIsReportedAfterTheFormsAreUnloadedNamingFileAndFolder) {
     Main();
-    SetDataFolder(dir.Write("not-a-folder", "x")); // nothing can be created below a file
+    std::string file = dir.Write("not-a-folder", "x"); // nothing can be created below a file
+    SetDataFolder(file);
     bool unloaded = false;
-    EXPECT_THROW(ExitProgram([&] { unloaded = true; }), Error);
+    try {
+        ExitProgram([&] { unloaded = true; });
+        ADD_FAILURE() << "no error";
+    } catch (const Error& failure) {
+        EXPECT_EQ(failure.Number(), 76);
+        EXPECT_EQ(failure.Description(),
+                  "Path not found. The settings could not be saved as HTTP-Settings.dat in the "
+                  "folder " +
+                      file + "; check that this folder exists and that you may write in it.");
+    }
     EXPECT_TRUE(unloaded);
+}
+
+// A child process runs `program` and ends through exit() without closing anything;
+// returns its exit status.
+int EndsThroughExit(const std::function<void()>& program) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        program();
+        std::exit(3);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(StartAndExit, AnEndThroughExitSavesBothStoresOnceThenRunsTheLastStep) {
+    std::string order = dir / "order";
+    auto lastStep = [order] {
+        // The stores are on disk by the time the last step runs.
+        bool saved = std::filesystem::exists(std::filesystem::path(order).parent_path() /
+                                             "HTTP-Statistic.dat");
+        std::ofstream(order) << (saved ? "after the stores" : "before the stores");
+    };
+    EXPECT_EQ(EndsThroughExit([&] {
+                  Main();
+                  gSettings.SetVariableValue("ServerPort", Variant("8123"));
+                  gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(11)));
+                  KeepStoresAtExit(lastStep);
+              }),
+              3);
+    clsSettings settings, statistics;
+    settings.LoadData(dir / "HTTP-Settings.dat");
+    statistics.LoadData(dir / "HTTP-Statistic.dat");
+    EXPECT_EQ(settings.VariableValue("ServerPort"), Variant("8123"));
+    EXPECT_EQ(statistics.VariableValue("RequestsOK"), Variant(int16_t(11)));
+    EXPECT_EQ(TempFolder::Read(order), "after the stores");
+
+    // Once ExitProgram has saved them, the exit does not save them again.
+    EXPECT_EQ(EndsThroughExit([&] {
+                  Main();
+                  KeepStoresAtExit(lastStep);
+                  gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(1)));
+                  ExitProgram();
+                  gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(100)));
+              }),
+              3);
+    statistics.LoadData(dir / "HTTP-Statistic.dat");
+    EXPECT_EQ(statistics.VariableValue("RequestsOK"), Variant(int16_t(12)));
 }
 
 TEST_F(StartAndExit, DamagedStoreIsMovedAsideAndReportedOnce) {

@@ -116,10 +116,45 @@ TEST(ServerDisplay, PermissionDeniedBelow1024AddsAdvice) {
                                           : "")
             << stored.ToText();
     }
-    clsSettings settings;
-    Server server;
-    server.StartFailure = Error(10048, "Address already in use.", "clsSocket.Listen");
-    EXPECT_EQ(PressStartStop(StartCaption, settings, server.Controls()).Advice, "");
+}
+
+// Each failed start keeps the error's own text and gets one sentence naming the port and
+// what to do.
+TEST(ServerDisplay, FailedStartsSayWhatToDoWithThePort) {
+    const struct {
+        Variant Stored;
+        std::optional<Error> ServerFailure;
+        const char *Message, *Advice;
+    } cases[] = {
+        {Variant("abc"), std::nullopt, "Error 13: Type mismatch",
+         "The port \"abc\" is not a number; enter a port from 1 to 65535 under Configure."},
+        {Variant("8080x"), std::nullopt, "Error 13: Type mismatch",
+         "The port \"8080x\" is not a number; enter a port from 1 to 65535 under Configure."},
+        {Variant("99999999999"), std::nullopt, "Error 6: Overflow",
+         "Port 99999999999 is far beyond 65535, the highest port; choose a port such as 8080 "
+         "under Configure."},
+        {Variant("8080"), Error(10048, "Address already in use.", "clsSocket.Listen"),
+         "Error 10048: Address already in use.",
+         "Port 8080 is already used by another program; choose another port under Configure."},
+        {Variant(), Error(10048, "Address already in use.", "clsSocket.Listen"),
+         "Error 10048: Address already in use.",
+         "Port 80 is already used by another program; choose another port under Configure."},
+        {Variant("8080"), Error(10055, "No buffer space is available.", "clsSocket.Listen"),
+         "Error 10055: No buffer space is available.", ""},
+    };
+    for (const auto& c : cases) {
+        clsSettings settings;
+        if (!c.Stored.IsEmpty()) {
+            settings.SetVariableValue("ServerPort", c.Stored);
+        }
+        Server server;
+        server.StartFailure = c.ServerFailure;
+        ButtonOutcome outcome = PressStartStop(StartCaption, settings, server.Controls());
+        ASSERT_TRUE(outcome.Failure) << c.Message;
+        EXPECT_EQ(outcome.Caption, "&Start");
+        EXPECT_EQ(ErrorMessageText(*outcome.Failure), c.Message);
+        EXPECT_EQ(outcome.Advice, c.Advice) << c.Message;
+    }
 }
 
 TEST(ServerDisplay, StatisticsTextCountsEveryOutcomeAndBytesInHumanUnits) {

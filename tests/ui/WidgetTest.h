@@ -12,7 +12,11 @@
 #include "ui/modProgram.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <functional>
@@ -57,6 +61,41 @@ private:
     QElapsedTimer clock_;
     bool answered_ = false;
 };
+
+// The controls of `window` whose one-line text is wider than the room their place leaves
+// it, measured with the font they really get; as "name: text".
+inline QStringList TextsThatDoNotFit(QWidget* window) {
+    QStringList clipped;
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        QString text;
+        int room = 0;
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            if (label->textFormat() == Qt::RichText || label->wordWrap()) {
+                continue;
+            }
+            text = label->text();
+            room = label->contentsRect().width() - 2 * label->margin();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            auto element = qobject_cast<QCheckBox*>(button) ? QStyle::SE_CheckBoxContents
+                                                            : QStyle::SE_PushButtonContents;
+            if (!qobject_cast<QCheckBox*>(button) && !qobject_cast<QPushButton*>(button)) {
+                continue;
+            }
+            text = button->text();
+            room = button->style()->subElementRect(element, &option, button).width();
+        } else {
+            continue;
+        }
+        QString shown = QString(text).replace("&&", "\x01").remove('&').replace("\x01", "&");
+        if (control->fontMetrics().horizontalAdvance(shown) > room) {
+            clipped << control->objectName() + ": " + shown;
+        }
+    }
+    return clipped;
+}
 
 inline sockaddr_in Loopback(int port) {
     sockaddr_in address{};

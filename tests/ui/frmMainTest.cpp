@@ -7,20 +7,26 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTextDocument>
+#include <QToolButton>
 #include <QWindow>
 #include <QtTest/qtestspontaneevent.h>
 #include <csignal>
+#include <filesystem>
 
 namespace quenloft::testing {
 namespace {
@@ -91,9 +97,14 @@ TEST_F(frmMainTest, OpensStoppedWithItsLayout) {
     EXPECT_EQ(Get("picHook")->geometry(), QRect(392, 120, 25, 25));
     EXPECT_EQ(Display(), stopped);
     EXPECT_EQ(label->font().family(), "Arial");
-    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), 217);
-    if (QFontInfo(label->font()).family() == "Liberation Sans") { // Arial's measure
-        EXPECT_EQ(label->font().pointSizeF(), 14.25);
+    QString face = QFontInfo(label->font()).family();
+    EXPECT_TRUE(face == "Arial" || face == "Liberation Sans" || face == "Arimo")
+        << face.toStdString();
+    EXPECT_EQ(label->font().pointSizeF(), 14.25); // Arial's measure needs no smaller size
+    EXPECT_EQ(TextsThatDoNotFit(&window).join("; ").toStdString(), "");
+    for (int status : {1, 0}) {
+        window.SetStatus(status);
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), 217);
     }
 }
 
@@ -439,6 +450,86 @@ TEST_F(AddressLineTest, FolderLineFollowsTheSettingsAndSaysWhyNothingIsServed) {
     EXPECT_TRUE(line.contains(QChar(0x2026)));
     EXPECT_TRUE(line.endsWith("bbbb"));
     EXPECT_EQ(Get("lblFolder")->toolTip().toStdString(), deep);
+}
+
+// What zbarimg reads in `image`, one line a code; empty when it cannot run.
+QString ReadCodes(const QImage& image, const QString& file) {
+    if (!image.save(file, "PNG")) {
+        return {};
+    }
+    QProcess reader;
+    reader.start("zbarimg", {"--raw", "-q", file});
+    if (!reader.waitForFinished(30000)) {
+        return {};
+    }
+    return QString::fromUtf8(reader.readAllStandardOutput()).trimmed();
+}
+
+TEST_F(AddressLineTest, TheQRCodesSmallAndLargeReadAsTheAddressLinesURL) {
+    if (QStandardPaths::findExecutable("zbarimg").isEmpty()) {
+        GTEST_SKIP() << "zbarimg is missing (tools/install-deps installs it)";
+    }
+    SetMachineAddresses(std::vector<NetworkAddress>{{"192.168.1.23", false, true}});
+    EXPECT_FALSE(Get("cmdQR")->isVisible()); // stopped
+    int port = StartOnAFreePort();
+    QString url = QString("http://192.168.1.23:%1/").arg(port);
+    EXPECT_TRUE(Shown("lblAddress").contains(url));
+
+    auto* small = Get<QToolButton>("cmdQR");
+    ASSERT_TRUE(small->isVisible());
+    QImage icon = small->icon().pixmap(small->iconSize()).toImage();
+    // Readers need a few pixels a module: the small code is read enlarged, as a camera would.
+    EXPECT_EQ(ReadCodes(icon.scaled(icon.size() * 4), QString::fromStdString(data / "small.png")),
+              url);
+
+    Click("cmdQR");
+    auto* large = window.findChild<QDialog*>();
+    ASSERT_TRUE(large && large->isVisible());
+    auto* picture = large->findChild<QLabel*>("picCode");
+    EXPECT_GE(picture->pixmap().width(), 300);
+    EXPECT_EQ(ReadCodes(picture->pixmap().toImage(), QString::fromStdString(data / "large.png")),
+              url);
+    EXPECT_EQ(large->findChild<QLabel*>("lblAddress")->text(), url);
+
+    QPointer<QDialog> closed = large;
+    Click("cmdStart"); // stopped: no address, no code
+    EXPECT_FALSE(small->isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return closed.isNull() || !closed->isVisible(); }));
+}
+
+TEST_F(AddressLineTest, TheIconMenuShowsTheWindowFollowsTheServerAndQuitsAsClosingDoes) {
+    auto* menu = Get<QMenu>("trayMenu");
+    ASSERT_NE(menu, nullptr);
+    auto texts = [&] {
+        QStringList shown;
+        for (QAction* action : menu->actions()) {
+            shown << (action->isSeparator() ? "-" : action->text());
+        }
+        return shown.join("|");
+    };
+    EXPECT_EQ(texts(), "S&how|&Start|-|&Quit");
+    menu->actions()[1]->trigger(); // Start
+    EXPECT_EQ(Display(), running);
+    EXPECT_EQ(texts(), "S&how|&Stop|-|&Quit");
+
+    SetNotificationAreaAvailable(true);
+    window.setWindowState(Qt::WindowMinimized);
+    ASSERT_EQ(ShownTrayIcons().size(), 1);
+    EXPECT_EQ(ShownTrayIcons().front()->contextMenu(), menu);
+    menu->actions()[0]->trigger(); // Show
+    EXPECT_TRUE(WaitUntil([&] { return window.isVisible() && !window.isMinimized(); }));
+    EXPECT_TRUE(WaitUntil([&] { return ShownTrayIcons().isEmpty(); }));
+
+    menu->actions()[1]->trigger(); // Stop
+    EXPECT_EQ(Display(), stopped);
+    gStatistics.IncreseVariable("RequestsOK", Variant(int16_t(2)));
+    QSignalSpy unloaded(&window, &frmMain::Unloaded);
+    menu->actions()[3]->trigger(); // Quit
+    EXPECT_EQ(unloaded.count(), 1);
+    clsSettings counted;
+    counted.LoadData(data / "HTTP-Statistic.dat");
+    EXPECT_EQ(counted.VariableValue("RequestsOK"), Variant(int16_t(2)));
+    EXPECT_TRUE(std::filesystem::exists(data / "HTTP-Settings.dat"));
 }
 
 } // namespace
