@@ -24,6 +24,10 @@ std::string RuntimeErrorText(int32_t number) {
         return "Subscript out of range";
     case ErrTypeMismatch:
         return "Type mismatch";
+    case ErrInternal:
+        return "Internal error";
+    case ErrObjectNotSet:
+        return "Object variable or With block variable not set";
     default:
         return "Application-defined or object-defined error";
     }

@@ -13,6 +13,8 @@ enum RuntimeError : int32_t {
     ErrOverflow = 6,        // "Overflow"
     ErrSubscript = 9,       // "Subscript out of range"
     ErrTypeMismatch = 13,   // "Type mismatch"
+    ErrInternal = 51,       // "Internal error"
+    ErrObjectNotSet = 91,   // "Object variable or With block variable not set"
 };
 
 class Error : public std::runtime_error {

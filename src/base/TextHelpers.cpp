@@ -52,4 +52,10 @@ std::string_view TrimSpace(std::string_view text) {
     return text;
 }
 
+void ReturnSpare(std::string& text, size_t spare) {
+    if (text.capacity() > text.size() + spare) {
+        std::string(text).swap(text); // a copy holds only its bytes
+    }
+}
+
 } // namespace quenloft

@@ -20,6 +20,9 @@ std::string LeftOfLast(std::string_view text, std::string_view find, int32_t sta
 std::string ShortenText(std::string_view text, int32_t maxLength);
 // Text without the spaces and tabs at its ends.
 std::string_view TrimSpace(std::string_view text);
+// Gives back the memory of a text that once grew large, keeping at most `spare` bytes
+// beyond its size: a long-lived connection's buffers hold no more than they need.
+void ReturnSpare(std::string& text, size_t spare);
 
 // Appends `prefix` and the byte as two upper-case hexadecimal digits: the escape of a byte
 // in a URL ("%2F") and in the log ("\\x0A").

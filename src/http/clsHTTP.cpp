@@ -50,12 +50,6 @@ bool AsksToClose(const std::string& version, const clsMIME& request) {
     return mode == "close" || (beforeKeepAlive && mode != "keep-alive");
 }
 
-void ReturnSpare(std::string& text) {
-    if (text.capacity() > text.size() + WorkingSize) {
-        std::string(text).swap(text); // a copy holds only its bytes
-    }
-}
-
 // Out of descriptors: a file that exists cannot be opened now.
 bool OutOfDescriptors() {
     return errno == EMFILE || errno == ENFILE;
@@ -124,7 +118,6 @@ void clsHTTP::StopServer() {
     }
     // The table is made consistent before the connections (and their sockets) go.
     auto dropped = std::move(connections_); // leaves the table empty
-    connectionCount_ = 0;
     unanswered_ = 0;
     dropped.clear();
     keptFiles_.Clear();
@@ -159,8 +152,8 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
     }
     int32_t slot = ReusableSlot();
     if (slot < 0) {
+        slot = static_cast<int32_t>(connections_.size());
         connections_.emplace_back();
-        slot = connectionCount_++;
     }
     auto C = std::make_shared<clsConnection>();
     C->Socket = socket;
@@ -171,10 +164,7 @@ void clsHTTP::AcceptConnection(int32_t requestID) {
     EmptySlot(slot); // a closed connection still held there goes first
     connections_[static_cast<size_t>(slot)] = C;
     C->Socket->CloseSocket();
-    C->Socket->Accept(requestID);
-    // Small answers must not wait for acknowledgements (Nagle's algorithm); the socket
-    // layer sets this for accepted sockets already, and the pacing relies on it.
-    C->Socket->SetNoDelay(true);
+    C->Socket->Accept(requestID); // with no delay for small answers: the pacing relies on it
 }
 
 bool clsHTTP::IsLive(const std::shared_ptr<clsConnection>& C) {
@@ -302,10 +292,10 @@ void clsHTTP::ReceiveData(clsConnection& C, std::string_view data) {
 // total of unanswered bytes follows the buffer.
 void clsHTTP::SettleBuffer(clsConnection& C, size_t held) {
     if (C.Buffer.size() < held) {
-        ReturnSpare(C.Buffer);
+        ReturnSpare(C.Buffer, WorkingSize);
         C.Current.RequestMIME.reset();
         std::string().swap(C.Current.OriginalRequest);
-        ReturnSpare(C.Current.URL);
+        ReturnSpare(C.Current.URL, WorkingSize);
     }
     size_t counted = Holds(C) ? C.Buffer.size() : 0; // a connection out of its slot is gone
     unanswered_ = unanswered_ - C.CountedBytes + counted;
@@ -772,7 +762,7 @@ void clsHTTP::SendHeader(clsConnection& Connection, const std::string& sResponse
 // The status line, the response header lines and the empty line that ends them.
 std::string clsHTTP::HeadText(clsConnection& Connection, const std::string& sResponse) {
     if (!Connection.Current.ResponseMIME || !Connection.Socket) {
-        throw Error(91, "Object variable or With block variable not set", "clsHTTP.SendHeader");
+        throw Error::Runtime(ErrObjectNotSet, "clsHTTP.SendHeader");
     }
     std::string head = Connection.Current.ResponseMIME->ToString();
     std::string text;

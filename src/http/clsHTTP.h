@@ -34,7 +34,7 @@ public:
     const std::shared_ptr<clsSocket>& PrimarySocket() const { return primarySocket_; }
     // The connection table: slot number = Index; a slot may be empty.
     const std::vector<std::shared_ptr<clsConnection>>& Connections() const { return connections_; }
-    int32_t ConnectionCount() const { return connectionCount_; }
+    int32_t ConnectionCount() const { return static_cast<int32_t>(connections_.size()); }
     // The connections whose socket is still open.
     int32_t LiveConnections() const;
 
@@ -142,7 +142,6 @@ private:
     clsLog& log_;
     std::shared_ptr<clsSocket> primarySocket_;
     std::vector<std::shared_ptr<clsConnection>> connections_;
-    int32_t connectionCount_ = 0;
     std::array<bool, 256> SafeChars{};
     int32_t limitCap_ = 4096;        // set by SetConnectionLimit
     int32_t descriptorLimit_ = 4096; // what the descriptor limit allows, found at start

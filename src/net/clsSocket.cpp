@@ -1,6 +1,7 @@
 #include "net/clsSocket.h"
 
 #include "base/Error.h"
+#include "base/TextHelpers.h"
 #include "net/modSocketSupport.h"
 #include "platform/MessageLoop.h"
 #include "platform/SocketErrors.h"
@@ -140,12 +141,6 @@ void ReleaseIfLarge(std::string& buffer) {
     }
 }
 
-void ReturnSpare(std::string& buffer) {
-    if (buffer.capacity() > buffer.size() + WorkingCapacity) {
-        std::string(buffer).swap(buffer); // a copy holds only its bytes
-    }
-}
-
 // A descriptor kept in reserve, so that a connection can still be taken off the queue and
 // closed when the process has run out of descriptors (otherwise it would be reported again
 // and again).
@@ -262,7 +257,7 @@ void clsSocket::ReadBufferSizes() {
 
 void clsSocket::DestroySocket() {
     receiveBuffer_.clear();
-    ReturnSpare(receiveBuffer_);
+    ReturnSpare(receiveBuffer_, WorkingCapacity);
     ClearUnsent();      // a closed socket sends nothing more, and holds no share of a block
     resolveHandle_ = 0; // a closed socket waits for no name any more
     if (socketHandle_ == -1) {
@@ -752,7 +747,7 @@ void clsSocket::ReadReceived(Variant& varData, std::optional<int32_t> varType,
         std::string().swap(receiveBuffer_);
     } else if (take) {
         receiveBuffer_.erase(0, count);
-        ReturnSpare(receiveBuffer_);
+        ReturnSpare(receiveBuffer_, WorkingCapacity);
     }
     bytesReceived_ = Clamp32(receiveBuffer_.size());
 }

@@ -1,6 +1,7 @@
 #include "net/modSocketSupport.h"
 
 #include "net/clsSocket.h"
+#include "platform/ProgramFolder.h"
 #include "platform/SocketErrors.h"
 
 #include <cerrno>
@@ -17,8 +18,8 @@ namespace {
 
 // The largest IPv4 UDP payload: 65535 less the IP and UDP headers.
 constexpr int32_t PlatformMaxDatagram = 65507;
-// Readable, writable, connection request, connect finished, closed.
-constexpr uint32_t AllSocketEvents = 59;
+constexpr uint32_t AllSocketEvents =
+    SocketReadable | SocketWritable | SocketAccept | SocketConnected | SocketClosed;
 
 struct Module {
     bool WinsockStarted = false;
@@ -42,9 +43,8 @@ Module& M() {
 }
 
 std::string ExecutableBaseName() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string_view name = n > 0 ? std::string_view(path, static_cast<size_t>(n)) : "quenloft";
+    std::string path = ExecutablePath();
+    std::string_view name = path.empty() ? std::string_view("quenloft") : path;
     name = name.substr(name.rfind('/') + 1);
     size_t dot = name.rfind('.');
     return std::string(dot == std::string_view::npos ? name : name.substr(0, dot));

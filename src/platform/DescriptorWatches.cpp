@@ -1,5 +1,7 @@
 #include "platform/DescriptorWatches.h"
 
+#include "platform/LoopFailure.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <sys/epoll.h>
@@ -47,7 +49,7 @@ bool DescriptorWatches::Call(int fd) {
             try {
                 (*held)();
             } catch (...) {
-                // Nothing that runs from the loop lets an error escape it.
+                ReportLoopFailure("a descriptor's handler"); // nothing escapes the loop
             }
             return true;
         }

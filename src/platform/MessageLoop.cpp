@@ -2,6 +2,7 @@
 // see MessageLoop.h.
 #include "platform/MessageLoop.h"
 
+#include "platform/LoopFailure.h"
 #include "platform/SocketErrors.h"
 
 #include <algorithm>
@@ -159,7 +160,7 @@ void MessageLoop::Deliver(const Message& m) {
     try {
         (*proc)(m.Target, m.Msg, m.First, m.Second);
     } catch (...) {
-        // Nothing that runs from the loop lets an error escape it.
+        ReportLoopFailure("a message's procedure"); // nothing escapes the loop
     }
 }
 

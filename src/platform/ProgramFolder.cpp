@@ -6,13 +6,17 @@
 
 namespace quenloft {
 
-std::string ProgramFolder() {
+std::string ExecutablePath() {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) {
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+std::string ProgramFolder() {
+    std::string exe = ExecutablePath();
+    if (exe.empty()) {
         return ".";
     }
-    std::string exe(buf, static_cast<size_t>(n));
     auto slash = exe.find_last_of('/');
     if (slash == 0 || slash == std::string::npos) {
         return "/";

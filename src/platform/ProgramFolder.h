@@ -5,6 +5,8 @@
 
 namespace quenloft {
 
+// The executable's full path; empty when the system does not tell it.
+std::string ExecutablePath();
 // The folder that holds the executable, without a trailing "/" (except the root).
 std::string ProgramFolder();
 

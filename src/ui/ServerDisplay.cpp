@@ -114,7 +114,7 @@ ButtonOutcome PressStartStop(const std::string& caption, const clsSettings& sett
         return {caption, failure, starting ? StartAdvice(failure, settings) : std::string()};
     } catch (const std::exception&) {
         // Anything else that fails is reported the same way, never let through.
-        return {caption, Error(51, "Internal error"), {}};
+        return {caption, Error::Runtime(ErrInternal), {}};
     }
 }
 

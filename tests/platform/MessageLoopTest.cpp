@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
+#include <string>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -132,6 +134,27 @@ TEST_F(MessageLoopTest, PostedMessagesRunInOrderAndLaterPostsWaitForTheNextPass)
     loop.RunOnePass();
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[2].First, 3u);
+}
+
+// A procedure that throws does not end the pass; what it threw is told in one line.
+TEST_F(MessageLoopTest, AThrowingProcedureIsReportedAndTheNextMessageStillRuns) {
+    onNote = [](const Note& n) {
+        if (n.First == 1) {
+            throw std::runtime_error("disk on fire");
+        }
+        if (n.First == 2) {
+            throw 42;
+        }
+    };
+    loop.Post(target, 7, 1, 0);
+    loop.Post(target, 7, 2, 0);
+    loop.Post(target, 7, 3, 0);
+    ::testing::internal::CaptureStderr();
+    loop.RunOnePass();
+    std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(notes.size(), 3u);
+    EXPECT_EQ(told, "Quenloft: a message's procedure: disk on fire\n"
+                    "Quenloft: a message's procedure: an exception that is not a std::exception\n");
 }
 
 // A pass run for a budget (as another main loop drives this one) takes what becomes
