@@ -22,7 +22,6 @@ namespace quenloft {
 struct ServerInternals {
     static void Place(clsHTTP& server, const std::shared_ptr<clsConnection>& C) {
         server.connections_ = {C};
-        server.connectionCount_ = 1;
     }
 };
 } // namespace quenloft
