@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 
+namespace quenloft {
+
 void ReportLoopFailure(const char* where) noexcept {
     const char* what = "an exception that is not a std::exception";
     try {
@@ -13,3 +15,5 @@ void ReportLoopFailure(const char* where) noexcept {
     }
     std::fprintf(stderr, "Quenloft: %s: %s\n", where, what);
 }
+
+} // namespace quenloft

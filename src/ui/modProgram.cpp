@@ -1,6 +1,7 @@
 #include "ui/modProgram.h"
 
 #include "app/modMain.h"
+#include "platform/LoopFailure.h"
 #include "platform/MessageLoop.h"
 #include "platform/ProgramFolder.h"
 #include "ui/LaunchOptions.h"
@@ -216,8 +217,8 @@ void DriveProgramLoop(QObject* owner) {
     QObject::connect(notifier, &QSocketNotifier::activated, [] {
         try {
             ProgramLoop().RunFor(std::chrono::milliseconds(1));
-        } catch (const std::exception& failure) {
-            std::fprintf(stderr, "Quenloft: %s\n", failure.what());
+        } catch (...) {
+            ReportLoopFailure("the program's loop"); // nothing escapes into the toolkit's loop
         }
     });
 }
