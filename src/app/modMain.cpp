@@ -16,6 +16,11 @@ clsSettings gSettings;
 clsSettings gStatistics;
 clsLog gLog;
 
+clsHTTP& gServer() {
+    static clsHTTP server(gSettings, gStatistics, gLog);
+    return server;
+}
+
 namespace {
 
 std::string& DataFolderSlot() {

@@ -1,6 +1,8 @@
-// Start-up and exit of the program, and its program-wide stores.
+// The program without its windows: start-up and exit, its program-wide stores and its
+// one server.
 #pragma once
 
+#include "http/clsHTTP.h"
 #include "store/clsLog.h"
 #include "store/clsSettings.h"
 
@@ -16,6 +18,8 @@ namespace quenloft {
 extern clsSettings gSettings;
 extern clsSettings gStatistics;
 extern clsLog gLog;
+// The program's one server, on the program's stores and log, created at first use.
+clsHTTP& gServer();
 
 // File names of the stores and the log inside the data folder.
 inline constexpr std::string_view SettingsFileName = "/HTTP-Settings.dat";

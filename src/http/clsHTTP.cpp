@@ -1,7 +1,6 @@
 // The web server object; see clsHTTP.h.
 #include "http/clsHTTP.h"
 
-#include "app/modMain.h"
 #include "base/AsciiCase.h"
 #include "base/Error.h"
 #include "base/OleDate.h"
@@ -818,11 +817,6 @@ std::string clsHTTP::URLDecode(const std::string& URL) {
 
 std::string clsHTTP::URLEncode(const std::string& txt) {
     return EncodeURL(txt, SafeChars);
-}
-
-clsHTTP& gServer() {
-    static clsHTTP server(gSettings, gStatistics, gLog);
-    return server;
 }
 
 } // namespace quenloft

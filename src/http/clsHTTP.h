@@ -152,7 +152,4 @@ private:
     ListingPages pages_; // the listing pages on their way
 };
 
-// The program's one server, on the program's stores and log, created at first use.
-clsHTTP& gServer();
-
 } // namespace quenloft
