@@ -3,6 +3,8 @@
 // in pieces of 1024 bytes, one piece per send completion.
 #pragma once
 
+#include "http/FileCache.h"
+#include "http/FileTransfer.h"
 #include "http/ListingPages.h"
 #include "http/clsConnection.h"
 #include "http/modRequest.h"
