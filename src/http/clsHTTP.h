@@ -3,10 +3,13 @@
 // in pieces of 1024 bytes, one piece per send completion.
 #pragma once
 
+#include "http/FileCache.h"
+#include "http/FileTransfer.h"
 #include "http/ListingPages.h"
+#include "http/RequestFraming.h"
 #include "http/clsConnection.h"
-#include "http/modRequest.h"
 #include "net/clsSocket.h"
+#include "platform/Folder.h"
 #include "store/clsLog.h"
 #include "store/clsSettings.h"
 

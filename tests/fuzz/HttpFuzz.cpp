@@ -4,8 +4,8 @@
 // or let an exception escape. The first byte of the input chooses the split points. The
 // same bytes, read as a Range value, must give a range inside the file or none.
 #include "http/ByteRange.h"
+#include "http/RequestFraming.h"
 #include "http/clsHTTP.h"
-#include "http/modRequest.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,5 @@
-// What a "Range" header asks of a file, and the one copy of a listing page that many
-// connections send.
+// What a "Range" header asks of a file.
 #include "http/ByteRange.h"
-
-#include "http/ListingPages.h"
 
 #include <gtest/gtest.h>
 
@@ -66,27 +63,6 @@ TEST(ByteRangeTest, WhatCannotBeHonouredAsOneRangeIsIgnored) {
           "bytes=1 - 2", "bytes=--1", "", "bytes=1-2-3", "bytes=-1-"}) {
         EXPECT_EQ(ParseRange(value, 1000).Answer, ByteRange::Whole) << value;
     }
-}
-
-TEST(ListingPagesTest, EqualPagesShareOneCopyWhileAnyShareLives) {
-    ListingPages pages;
-    std::string big(100000, 'x');
-    {
-        ListingPages::Share first = pages.Take(big);
-        ListingPages::Share second = pages.Take(big);
-        EXPECT_EQ(first.Bytes(), second.Bytes()); // the same copy
-        EXPECT_EQ(pages.Bytes(), big.size());
-        ListingPages::Share other = pages.Take("other");
-        EXPECT_EQ(pages.Bytes(), big.size() + 5);
-
-        ListingPages::Share moved = std::move(first);
-        EXPECT_EQ(first.Size(), 0u);
-        second = {};
-        EXPECT_EQ(pages.Bytes(), big.size() + 5); // `moved` still holds it
-        moved = pages.Take("other");
-        EXPECT_EQ(pages.Bytes(), 5u);
-    }
-    EXPECT_EQ(pages.Bytes(), 0u);
 }
 
 } // namespace

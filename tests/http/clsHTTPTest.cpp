@@ -171,9 +171,9 @@ TEST_F(Serving, ErrorPagesAndTheirCounters) {
     EXPECT_EQ(Statistic("RequestsOK"), 0);
 }
 
-// Browsers send a "+" in a path as it is: it names the file with the "+". Listings link a
-// space as %20; links from earlier listings, with "+" for a space, still reach the file
-// with the space when no file has the "+".
+// Browsers send a "+" in a path as it is: it names the file with the "+". Links from earlier
+// listings, with "+" for a space, still reach the file with the space when no file has the
+// "+", and the page of a folder so reached links its parent as the folder was found.
 TEST_F(Serving, APlusInAPathIsAPlus) {
     Write("c++.txt", "plus plus");
     Write("a b.txt", "space");
@@ -183,11 +183,6 @@ TEST_F(Serving, APlusInAPathIsAPlus) {
     EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(4, Text) + "plus");
     EXPECT_EQ(Fetch(Get("/a%2Bb.txt")), FileHead(4, Text) + "plus");
     EXPECT_EQ(Fetch(Get("/a%20b.txt")), FileHead(5, Text) + "space");
-    std::string listing = Fetch(Get("/"));
-    for (const char* row : {"<a href=a%20b.txt>a b.txt</a>", "<a href=a%2Bb.txt>a+b.txt</a>",
-                            "<a href=c%2B%2B.txt>c++.txt</a>", "<a href=my%20docs/>my docs</a>"}) {
-        EXPECT_NE(listing.find(row), std::string::npos) << row;
-    }
 
     ::unlink((root + "/a+b.txt").c_str());
     EXPECT_EQ(Fetch(Get("/a+b.txt")), FileHead(5, Text) + "space"); // an old link
