@@ -133,19 +133,31 @@ def prepare(work):
     return root
 
 
-def quenloft_settings(path, root):
-    """The settings file: the served folder, listing on with date and size columns."""
+def quenloft_settings(path, root, listing=1, date=1, size=1, hidden=0, index_names=()):
+    """The settings file: the served folder, listing on with date and size columns unless
+    told otherwise, and the index file names, if any, in the order they are tried."""
+
+    def text_value(value):
+        v = value.encode("latin-1")
+        return struct.pack("<HH", 8, len(v)) + v
 
     def text(name, value):
-        n, v = name.encode(), value.encode("latin-1")
-        return struct.pack("<H", len(n)) + n + struct.pack("<HH", 8, len(v)) + v
+        n = name.encode()
+        return struct.pack("<H", len(n)) + n + text_value(value)
 
     def integer(name, value):
         n = name.encode()
         return struct.pack("<H", len(n)) + n + struct.pack("<Hh", 2, value)
 
-    records = [text("IndexPath", root), integer("DLEnabled", 1), integer("DLShowDate", 1),
-               integer("DLShowSize", 1), integer("DLShowHiddenFiles", 0)]
+    def texts(name, values):  # an array of one dimension, counted from 0
+        n = name.encode()
+        return (struct.pack("<H", len(n)) + n + struct.pack("<HHii", 0x200C, 1, len(values), 0)
+                + b"".join(text_value(v) for v in values))
+
+    records = [text("IndexPath", root), integer("DLEnabled", listing), integer("DLShowDate", date),
+               integer("DLShowSize", size), integer("DLShowHiddenFiles", hidden)]
+    if index_names:
+        records.append(texts("IndexNames", list(index_names)))
     with open(path, "wb") as f:
         f.write(struct.pack("<i", len(records)) + b"".join(records))
 
