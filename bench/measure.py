@@ -25,15 +25,19 @@ BIG = 100 * 1024 * 1024
 MEDIUM = 64 * 1024
 
 QUENLOFT, WINDOW, NGINX, LIGHTTPD, PYTHON = "quenloft", "window", "nginx", "lighttpd", "python"
+# Quenloft writes a log line per request; the others are measured with and without theirs.
+NGINX_LOG, LIGHTTPD_LOG = "nginx-log", "lighttpd-log"
 BASE, BASE_WINDOW = "base", "base-window"  # an earlier build, to compare with in the same run
-SERVERS = [QUENLOFT, WINDOW, BASE, BASE_WINDOW, NGINX, LIGHTTPD, PYTHON]
+SERVERS = [QUENLOFT, WINDOW, BASE, BASE_WINDOW, NGINX, NGINX_LOG, LIGHTTPD, LIGHTTPD_LOG, PYTHON]
 TITLES = {
     QUENLOFT: "Quenloft (harness)",
     WINDOW: "Quenloft (toolkit loop)",
     BASE: "baseline (harness)",
     BASE_WINDOW: "baseline (toolkit loop)",
-    NGINX: "nginx (1 worker)",
-    LIGHTTPD: "lighttpd",
+    NGINX: "nginx (1 worker, no log)",
+    NGINX_LOG: "nginx (1 worker, access log)",
+    LIGHTTPD: "lighttpd (no log)",
+    LIGHTTPD_LOG: "lighttpd (access log)",
     PYTHON: "python http.server",
 }
 
@@ -129,19 +133,31 @@ def prepare(work):
     return root
 
 
-def quenloft_settings(path, root):
-    """The settings file: the served folder, listing on with date and size columns."""
+def quenloft_settings(path, root, listing=1, date=1, size=1, hidden=0, index_names=()):
+    """The settings file: the served folder, listing on with date and size columns unless
+    told otherwise, and the index file names, if any, in the order they are tried."""
+
+    def text_value(value):
+        v = value.encode("latin-1")
+        return struct.pack("<HH", 8, len(v)) + v
 
     def text(name, value):
-        n, v = name.encode(), value.encode("latin-1")
-        return struct.pack("<H", len(n)) + n + struct.pack("<HH", 8, len(v)) + v
+        n = name.encode()
+        return struct.pack("<H", len(n)) + n + text_value(value)
 
     def integer(name, value):
         n = name.encode()
         return struct.pack("<H", len(n)) + n + struct.pack("<Hh", 2, value)
 
-    records = [text("IndexPath", root), integer("DLEnabled", 1), integer("DLShowDate", 1),
-               integer("DLShowSize", 1), integer("DLShowHiddenFiles", 0)]
+    def texts(name, values):  # an array of one dimension, counted from 0
+        n = name.encode()
+        return (struct.pack("<H", len(n)) + n + struct.pack("<HHii", 0x200C, 1, len(values), 0)
+                + b"".join(text_value(v) for v in values))
+
+    records = [text("IndexPath", root), integer("DLEnabled", listing), integer("DLShowDate", date),
+               integer("DLShowSize", size), integer("DLShowHiddenFiles", hidden)]
+    if index_names:
+        records.append(texts("IndexNames", list(index_names)))
     with open(path, "wb") as f:
         f.write(struct.pack("<i", len(records)) + b"".join(records))
 
@@ -225,10 +241,12 @@ def start_window(build, work, root, name=WINDOW):
     return server
 
 
-def start_nginx(work, root):
-    folder = os.path.join(work, "nginx")
+def start_nginx(work, root, logged):
+    name = NGINX_LOG if logged else NGINX
+    folder = os.path.join(work, name)
     os.makedirs(folder)
     port = free_port()
+    access = f"{folder}/access.log" if logged else "off"
     conf = os.path.join(folder, "nginx.conf")
     with open(conf, "w") as f:
         f.write(f"""daemon off;
@@ -238,7 +256,7 @@ pid {folder}/nginx.pid;
 error_log {folder}/error.log;
 events {{ worker_connections 4096; }}
 http {{
-    access_log {folder}/access.log;
+    access_log {access};
     client_body_temp_path {folder}/body;
     proxy_temp_path {folder}/proxy;
     fastcgi_temp_path {folder}/fastcgi;
@@ -257,34 +275,36 @@ http {{
     nginx = shutil.which("nginx") or "/usr/sbin/nginx"
     p = subprocess.Popen(pinned(SERVER_CORE, [nginx, "-c", conf, "-e", f"{folder}/error.log"]),
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return Server(NGINX, port, p)
+    return Server(name, port, p)
 
 
-def start_lighttpd(work, root):
-    folder = os.path.join(work, "lighttpd")
+def start_lighttpd(work, root, logged):
+    name = LIGHTTPD_LOG if logged else LIGHTTPD
+    folder = os.path.join(work, name)
     os.makedirs(folder)
     port = free_port()
+    modules = '"mod_dirlisting", "mod_accesslog"' if logged else '"mod_dirlisting"'
+    access = f'accesslog.filename = "{folder}/access.log"\n' if logged else ""
     conf = os.path.join(folder, "lighttpd.conf")
     with open(conf, "w") as f:
         f.write(f"""server.document-root = "{root}"
 server.bind = "127.0.0.1"
 server.port = {port}
-server.modules = ("mod_dirlisting", "mod_accesslog")
+server.modules = ({modules})
 server.network-backend = "sendfile"
 server.max-fds = 8192
 server.max-connections = 4096
 server.max-keep-alive-requests = 65535
 server.max-keep-alive-idle = 300
 server.errorlog = "{folder}/error.log"
-accesslog.filename = "{folder}/access.log"
-dir-listing.activate = "enable"
+{access}dir-listing.activate = "enable"
 mimetype.assign = (".bin" => "application/octet-stream", ".txt" => "text/plain",
                    ".html" => "text/html")
 """)
     lighttpd = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
     p = subprocess.Popen(pinned(SERVER_CORE, [lighttpd, "-D", "-f", conf]),
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return Server(LIGHTTPD, port, p)
+    return Server(name, port, p)
 
 
 def start_python(root):
@@ -484,7 +504,8 @@ def figure(values):
 
 def table(results, notes, rounds):
     shown = [s for s in SERVERS if any(server == s for (_, server) in results)]
-    ratios = [("Q / nginx", QUENLOFT, NGINX), ("Q / lighttpd", QUENLOFT, LIGHTTPD),
+    ratios = [("Q / nginx", QUENLOFT, NGINX), ("Q / nginx+log", QUENLOFT, NGINX_LOG),
+              ("Q / lighttpd", QUENLOFT, LIGHTTPD), ("Q / lighttpd+log", QUENLOFT, LIGHTTPD_LOG),
               ("toolkit / harness", WINDOW, QUENLOFT)]
     if BASE in shown:
         ratios += [("Q / baseline", QUENLOFT, BASE), ("toolkit / baseline", WINDOW, BASE_WINDOW)]
@@ -530,7 +551,9 @@ def main():
         if args.baseline:
             servers += [start_quenloft(args.baseline, work, root, BASE),
                         start_window(args.baseline, work, root, BASE_WINDOW)]
-        servers += [start_nginx(work, root), start_lighttpd(work, root), start_python(root)]
+        servers += [start_nginx(work, root, False), start_nginx(work, root, True),
+                    start_lighttpd(work, root, False), start_lighttpd(work, root, True),
+                    start_python(root)]
         live = []
         for s in servers:
             ok = wait_port(s.port) and all(
