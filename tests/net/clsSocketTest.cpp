@@ -89,17 +89,29 @@ int RawConnect(int32_t port) {
     return fd;
 }
 
-int32_t FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    close(fd);
-    return ntohs(sa.sin_port);
-}
+// A port of 127.0.0.1 bound and not listened on while the object lives: a connection to it
+// is refused, and no other program can listen on it meanwhile.
+class RefusingPort {
+public:
+    RefusingPort() {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        socklen_t len = sizeof sa;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+        port_ = ntohs(sa.sin_port);
+    }
+    ~RefusingPort() { close(fd_); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    int32_t Port() const { return port_; }
+
+private:
+    int fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int32_t port_ = 0;
+};
 
 std::string ReadExactly(int fd, size_t n) {
     std::string got(n, '\0');
@@ -510,7 +522,8 @@ TEST_F(SocketTest, FailuresCarryTheirNumbersTextsAndSources) {
 
     client = std::make_shared<clsSocket>();
     client->SetOwner(&clientEvents);
-    client->Connect("127.0.0.1", FreePort());
+    RefusingPort refusing;
+    client->Connect("127.0.0.1", refusing.Port());
     ASSERT_TRUE(RunUntil([&] { return clientEvents.Has("Error 10061"); }));
     EXPECT_EQ(clientEvents.ErrorText, "Connection refused.");
     EXPECT_EQ(clientEvents.ErrorSource, "");

@@ -20,7 +20,7 @@ TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
     TempFolder served;
     std::string body(1500, 'q'); // two pieces
     served.Write("hello.txt", body);
-    int port = FreePort();
+    int port = Listener().Port;
     clsSettings stored;
     stored.SetVariableValue("IndexPath", Variant(served.Path()));
     stored.SetVariableValue("DLEnabled", Variant(int16_t(1)));
@@ -35,7 +35,7 @@ TEST_F(EndToEnd, ServesOverLoopbackAndKeepsCountsAndLogAtExit) {
     });
     EXPECT_EQ(gLog.FileName(), data / "Log.dat");
     auto* start = window.findChild<QPushButton*>("cmdStart");
-    QTest::mouseClick(start, Qt::LeftButton);
+    port = StartOnAFreePort([&] { QTest::mouseClick(start, Qt::LeftButton); }, port);
     ASSERT_EQ(start->text(), "&Stop");
 
     // The requests arrive while the settings dialog's input prompt is open: its modal

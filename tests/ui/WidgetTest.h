@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTimer>
@@ -118,8 +119,30 @@ struct Listener {
     }();
 };
 
-inline int FreePort() {
-    return Listener().Port;
+// Presses `start` (the window's button) and gives the port the server then listens on. The
+// window takes its port from the settings, 1 to 65535, and cannot listen on one of the
+// system's choice and say which: the port is one nobody listened on a moment ago, and when
+// another program took it meanwhile the error box is answered and the start tried again on
+// another. `port`, when given, is the one the settings already hold, tried first.
+inline int StartOnAFreePort(const std::function<void()>& start, int port = 0) {
+    for (int attempt = 1;; ++attempt) {
+        if (port == 0) {
+            port = Listener().Port;
+            gSettings.SetVariableValue("ServerPort", Variant(std::to_string(port)));
+        }
+        bool taken = false;
+        ModalAnswer answer([&](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                taken = box->text().contains("Address already in use");
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        start();
+        if (!taken || attempt == 5) {
+            return port;
+        }
+        port = 0;
+    }
 }
 
 // A connected client socket, or -1 when nothing accepts at 127.0.0.1:port.

@@ -109,10 +109,8 @@ TEST_F(frmMainTest, OpensStoppedWithItsLayout) {
 }
 
 TEST_F(frmMainTest, StartAndStopOnAFreePort) {
-    int port = FreePort();
-    gSettings.SetVariableValue("ServerPort", Variant(std::to_string(port)));
     QImage warning = IconArea();
-    Click("cmdStart");
+    int port = StartOnAFreePort([&] { Click("cmdStart"); });
     EXPECT_EQ(Display(), running);
     EXPECT_TRUE(Accepts(port));
     QImage information = IconArea();
@@ -342,10 +340,7 @@ protected:
     }
     QString Shown(const char* label) { return Get<QLabel>(label)->text(); }
     int StartOnAFreePort() {
-        int port = FreePort();
-        gSettings.SetVariableValue("ServerPort", Variant(std::to_string(port)));
-        Click("cmdStart");
-        return port;
+        return quenloft::testing::StartOnAFreePort([&] { Click("cmdStart"); });
     }
 };
 
