@@ -217,14 +217,7 @@ private:
                                         IN_MODIFY | IN_MOVE_SELF | IN_MOVED_FROM | IN_MOVED_TO |
                                         IN_CLOSE_WRITE | IN_ONLYDIR;
 
-    ListingCache() : notify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        // The page of a large folder takes megabytes for the length of one answer. Left to
-        // itself, malloc may give them back after every page and fault them in afresh for
-        // the next (hundreds of page faults a page, most of its time); they are kept
-        // instead until a listing is forgotten, which gives them back (Expire).
-        ::mallopt(M_MMAP_THRESHOLD, 16 << 20);
-        ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
-    }
+    ListingCache() : notify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
     // The watch of the folder, or -1 when its listing cannot be kept.
     int Watch(const std::string& path) {
