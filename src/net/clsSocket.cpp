@@ -125,7 +125,7 @@ void SetTcpOption(int fd, int option, bool on) {
 
 // One receive area for every socket: receives are copied out of it at once.
 char* Scratch(size_t size) {
-    thread_local std::vector<char> scratch;
+    static std::vector<char> scratch;
     if (scratch.size() < size) {
         scratch.resize(size);
     }

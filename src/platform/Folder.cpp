@@ -60,8 +60,8 @@ void SortByName(std::vector<Item>& items) {
 // Entries of one folder often share their modification second; the local time of a
 // second is worked out once.
 double ModifiedOf(const struct stat& st) {
-    thread_local std::time_t lastSecond = -1;
-    thread_local double lastDate = 0;
+    static std::time_t lastSecond = -1;
+    static double lastDate = 0;
     if (st.st_mtim.tv_sec != lastSecond) {
         lastSecond = st.st_mtim.tv_sec;
         lastDate = OleDateFromTime(lastSecond);
