@@ -3,6 +3,7 @@
 // the web server sends files).
 #include "net/clsSocket.h"
 #include "platform/MessageLoop.h"
+#include "platform/ProcessSettings.h"
 
 #include <benchmark/benchmark.h>
 #include <memory>
@@ -126,4 +127,14 @@ BENCHMARK(PiecesBySendCompletion);
 } // namespace
 } // namespace quenloft
 
-BENCHMARK_MAIN();
+// As the program starts: the same process-wide settings before anything is measured.
+int main(int argc, char** argv) {
+    quenloft::SetProcessWide();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

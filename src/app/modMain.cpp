@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/Files.h"
+#include "platform/ProcessSettings.h"
 #include "platform/ProgramFolder.h"
 
 #include <cstdio>
@@ -153,6 +154,7 @@ void KeepStoresAtExit(std::function<void()> lastStep) {
 }
 
 void Main(const std::function<void()>& showMainWindow) {
+    SetProcessWide();
     RaiseDescriptorLimit();
     troubles.clear();
     settingsUnreadable = !TryLoad(gSettings, SettingsFileName);

@@ -50,8 +50,8 @@ double OleDateFromTime(std::time_t t) {
 
 // Every request asks for the time and its text; within one second both stay the same.
 double OleNow() {
-    thread_local std::time_t lastSecond = -1;
-    thread_local double lastDate = 0;
+    static std::time_t lastSecond = -1;
+    static double lastDate = 0;
     std::time_t now = std::time(nullptr);
     if (now != lastSecond) {
         lastDate = OleDateFromTime(now);
@@ -61,8 +61,8 @@ double OleNow() {
 }
 
 std::string OleDateText(double date) {
-    thread_local double lastDate = std::nan("");
-    thread_local std::string lastText;
+    static double lastDate = std::nan("");
+    static std::string lastText;
     if (date != lastDate) {
         lastText = DateText(date);
         lastDate = date;

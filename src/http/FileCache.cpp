@@ -4,10 +4,8 @@
 
 #include "platform/Files.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <malloc.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -63,17 +61,16 @@ bool ReadWhole(int fd, std::string& bytes, size_t size) {
 } // namespace
 
 FileCache::Contents FileCache::Find(const std::string& path) {
-    auto found = files_.find(path);
-    if (found == files_.end()) {
-        return nullptr;
+    bool changed = false;
+    const Kept* kept = files_.Use(path, [&](const Kept& k) {
+        struct stat now {};
+        changed = ::stat(path.c_str(), &now) != 0 || !SameStatus(now, k.Status);
+        return !changed;
+    });
+    if (changed) {
+        files_.Forget(path);
     }
-    struct stat now {};
-    if (::stat(path.c_str(), &now) != 0 || !SameStatus(now, found->second.Status)) {
-        Forget(found);
-        return nullptr;
-    }
-    found->second.Used = Clock::now();
-    return found->second.Bytes;
+    return kept ? kept->Bytes : nullptr;
 }
 
 FileCache::Contents FileCache::Keep(const std::string& path, int fd, const struct stat& status) {
@@ -87,60 +84,8 @@ FileCache::Contents FileCache::Keep(const std::string& path, int fd, const struc
         !SameStatus(after, status)) {
         return nullptr; // it changed while it was read
     }
-    if (auto old = files_.find(path); old != files_.end()) {
-        Forget(old);
-    }
-    MakeRoom(bytes->size());
-    files_.emplace(path, Kept{bytes, status, Clock::now()});
-    bytes_ += bytes->size();
-    expiry_.CallAt(Clock::now() + keepFor_);
+    files_.Keep(path, Kept{bytes, status}, bytes->size());
     return bytes;
-}
-
-void FileCache::KeepFor(std::chrono::milliseconds time) {
-    keepFor_ = time;
-    if (!files_.empty()) {
-        expiry_.CallAt(Clock::now()); // the new time applies to what is kept already
-    }
-}
-
-void FileCache::Clear() {
-    files_.clear();
-    bytes_ = 0;
-}
-
-// The least recently used contents go until `size` more bytes and one more file fit.
-void FileCache::MakeRoom(size_t size) {
-    while (!files_.empty() && (bytes_ + size > MostBytes || files_.size() >= MostFiles)) {
-        Forget(std::min_element(files_.begin(), files_.end(), [](const auto& a, const auto& b) {
-            return a.second.Used < b.second.Used;
-        }));
-    }
-}
-
-void FileCache::Forget(Files::iterator file) {
-    bytes_ -= file->second.Bytes->size();
-    files_.erase(file);
-}
-
-void FileCache::Expire() {
-    auto now = Clock::now();
-    size_t before = files_.size();
-    auto next = Clock::time_point::max();
-    for (auto it = files_.begin(); it != files_.end();) {
-        auto file = it++;
-        if (now - file->second.Used >= keepFor_) {
-            Forget(file);
-        } else {
-            next = std::min(next, file->second.Used + keepFor_);
-        }
-    }
-    if (files_.size() < before) {
-        ::malloc_trim(0); // the memory goes back to the system
-    }
-    if (!files_.empty()) {
-        expiry_.CallAt(next);
-    }
 }
 
 } // namespace quenloft

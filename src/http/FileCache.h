@@ -12,7 +12,7 @@
 // of the program's loop, and their memory is given back. For the loop's thread only.
 #pragma once
 
-#include "platform/ExpiryTimer.h"
+#include "platform/KeptCache.h"
 
 #include <chrono>
 #include <cstddef>
@@ -20,7 +20,6 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
-#include <unordered_map>
 
 namespace quenloft {
 
@@ -46,29 +45,18 @@ public:
     Contents Keep(const std::string& path, int fd, const struct stat& status);
 
     // Contents are forgotten once nobody has asked for them for this long (10 s unless set).
-    void KeepFor(std::chrono::milliseconds time);
-    size_t KeptFiles() const { return files_.size(); }
-    size_t KeptBytes() const { return bytes_; }
-    void Clear();
+    void KeepFor(std::chrono::milliseconds time) { files_.KeepFor(time); }
+    size_t KeptFiles() const { return files_.Kept(); }
+    size_t KeptBytes() const { return files_.Bytes(); }
+    void Clear() { files_.Clear(); }
 
 private:
-    using Clock = ExpiryTimer::Clock;
     struct Kept {
         Contents Bytes;
         struct stat Status;
-        Clock::time_point Used;
     };
-    using Files = std::unordered_map<std::string, Kept>;
 
-    void MakeRoom(size_t size);
-    void Forget(Files::iterator file);
-    void Expire();
-
-    Files files_;
-    size_t bytes_ = 0;
-    std::chrono::milliseconds keepFor_ = std::chrono::seconds(10);
-    // When it fires, the contents not asked for during the keep time are forgotten.
-    ExpiryTimer expiry_{[this] { Expire(); }};
+    KeptCache<std::string, Kept> files_{MostFiles, MostBytes};
 };
 
 } // namespace quenloft

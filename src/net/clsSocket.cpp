@@ -10,7 +10,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <netdb.h>
@@ -126,7 +125,7 @@ void SetTcpOption(int fd, int option, bool on) {
 
 // One receive area for every socket: receives are copied out of it at once.
 char* Scratch(size_t size) {
-    thread_local std::vector<char> scratch;
+    static std::vector<char> scratch;
     if (scratch.size() < size) {
         scratch.resize(size);
     }
@@ -620,13 +619,13 @@ int64_t clsSocket::SendFileData(int fd, int64_t offset, int64_t count) {
 }
 
 // One call per block: the file's bytes go from the page cache to the socket without a
-// copy through the program. A peer that has gone is an error here, not a signal that
-// would end the program (sendfile has no MSG_NOSIGNAL).
+// copy through the program. sendfile has no MSG_NOSIGNAL: a peer that has gone is an error
+// here, not a signal that ends the program, because start-up ignores SIGPIPE
+// (SetProcessWide).
 int64_t clsSocket::DoSendFileData(int fd, int64_t offset, int64_t count) {
     if (protocol_ != ProtocolTCP || socketHandle_ == -1) {
         throw Error(ErrWrongState, WrongStateText, "clsSocket.SendData");
     }
-    [[maybe_unused]] static const bool brokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
     ClearUnsent();
     off_t at = offset;
     ssize_t n = count > 0 ? ::sendfile(socketHandle_, fd, &at, static_cast<size_t>(count)) : 0;

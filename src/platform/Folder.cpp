@@ -3,23 +3,20 @@
 
 #include "base/AsciiCase.h"
 #include "base/OleDate.h"
-#include "platform/ExpiryTimer.h"
 #include "platform/Files.h"
-#include "platform/MessageLoop.h"
+#include "platform/KeptCache.h"
 #include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
-#include <malloc.h>
-#include <mutex>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace quenloft::folder {
 
@@ -63,8 +60,8 @@ void SortByName(std::vector<Item>& items) {
 // Entries of one folder often share their modification second; the local time of a
 // second is worked out once.
 double ModifiedOf(const struct stat& st) {
-    thread_local std::time_t lastSecond = -1;
-    thread_local double lastDate = 0;
+    static std::time_t lastSecond = -1;
+    static double lastDate = 0;
     if (st.st_mtim.tv_sec != lastSecond) {
         lastSecond = st.st_mtim.tv_sec;
         lastDate = OleDateFromTime(lastSecond);
@@ -153,33 +150,26 @@ bool NotifiesEveryChange(const std::string& path) {
 
 // The entries of recently listed folders, kept while the kernel reports no change to the
 // folder (inotify), so that listing a large folder again does not examine every entry.
-// The entries to recheck are examined again every time. A listing nobody has asked for
-// during the keep time is forgotten, and its memory given back, by a timer of the
-// program's loop. Only the loop's thread lists folders; the lock keeps any other caller
-// safe.
+// The entries to recheck are examined again every time. A kept listing holds its folder's
+// watch; the watch goes with it.
 class ListingCache {
 public:
-    using Clock = std::chrono::steady_clock;
-
     static ListingCache& Instance() {
         static ListingCache cache;
         return cache;
     }
 
     std::vector<FolderEntry> Entries(const std::string& path) {
-        std::lock_guard lock(lock_);
         int watch = Watch(path);
         DrainNotifications();
-        if (auto found = folders_.find(watch);
-            watch >= 0 && found != folders_.end() && found->second.Current) {
-            found->second.Used = Clock::now();
-            return Listed(path, found->second.Items);
+        if (const Folder* kept = watch >= 0 ? folders_.Use(watch, IsCurrent) : nullptr) {
+            return Listed(path, kept->Items);
         }
         std::vector<Item> items;
         try {
             items = ReadFolder(path);
         } catch (...) {
-            if (watch >= 0 && folders_.count(watch) == 0) {
+            if (watch >= 0 && !folders_.Find(watch)) {
                 ::inotify_rm_watch(notify_.Get(), watch);
             }
             throw;
@@ -187,44 +177,25 @@ public:
         if (watch < 0) {
             return Listed(path, items);
         }
-        Folder& kept = folders_[watch] = Folder{std::move(items), true, Clock::now()};
-        Bound(); // the folder just kept is the last to go
-        expiry_.CallAt(Clock::now() + keepFor_);
-        return Listed(path, kept.Items);
+        return Listed(path, folders_.Keep(watch, Folder{std::move(items), true}, 0).Items);
     }
 
-    void KeepFor(std::chrono::milliseconds time) {
-        std::lock_guard lock(lock_);
-        keepFor_ = time;
-        if (!folders_.empty()) {
-            expiry_.CallAt(LeastRecentlyUsed()->second.Used + keepFor_);
-        }
-    }
-
-    size_t Kept() {
-        std::lock_guard lock(lock_);
-        return folders_.size();
-    }
+    void KeepFor(std::chrono::milliseconds time) { folders_.KeepFor(time); }
+    size_t Kept() const { return folders_.Kept(); }
 
 private:
     struct Folder {
         std::vector<Item> Items;
         bool Current = false;
-        Clock::time_point Used;
     };
     static constexpr size_t MostFolders = 32;
     static constexpr uint32_t Changes = IN_ATTRIB | IN_CREATE | IN_DELETE | IN_DELETE_SELF |
                                         IN_MODIFY | IN_MOVE_SELF | IN_MOVED_FROM | IN_MOVED_TO |
                                         IN_CLOSE_WRITE | IN_ONLYDIR;
 
-    ListingCache() : notify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        // The page of a large folder takes megabytes for the length of one answer. Left to
-        // itself, malloc may give them back after every page and fault them in afresh for
-        // the next (hundreds of page faults a page, most of its time); they are kept
-        // instead until a listing is forgotten, which gives them back (Expire).
-        ::mallopt(M_MMAP_THRESHOLD, 16 << 20);
-        ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
-    }
+    ListingCache() : notify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+    static bool IsCurrent(const Folder& folder) { return folder.Current; }
 
     // The watch of the folder, or -1 when its listing cannot be kept.
     int Watch(const std::string& path) {
@@ -232,7 +203,7 @@ private:
             return -1;
         }
         int watch = ::inotify_add_watch(notify_.Get(), path.c_str(), Changes);
-        if (watch < 0 || folders_.count(watch) > 0) {
+        if (watch < 0 || folders_.Find(watch)) {
             return watch;
         }
         if (!NotifiesEveryChange(path)) {
@@ -259,60 +230,17 @@ private:
 
     void Forget(const inotify_event* event) {
         if (event->mask & IN_Q_OVERFLOW) {
-            for (auto& [watch, folder] : folders_) {
-                folder.Current = false;
-            }
+            folders_.ForEach([](Folder& folder) { folder.Current = false; });
         } else if (event->mask & IN_IGNORED) {
-            folders_.erase(event->wd);
-        } else if (auto found = folders_.find(event->wd); found != folders_.end()) {
-            found->second.Current = false;
+            folders_.Forget(event->wd);
+        } else if (Folder* folder = folders_.Find(event->wd)) {
+            folder->Current = false;
         }
     }
 
-    std::unordered_map<int, Folder>::iterator LeastRecentlyUsed() {
-        return std::min_element(folders_.begin(), folders_.end(), [](const auto& a, const auto& b) {
-            return a.second.Used < b.second.Used;
-        });
-    }
-
-    // Keeps at most MostFolders watches: the least recently used goes.
-    void Bound() {
-        while (folders_.size() > MostFolders) {
-            Drop(LeastRecentlyUsed());
-        }
-    }
-
-    void Drop(std::unordered_map<int, Folder>::iterator folder) {
-        ::inotify_rm_watch(notify_.Get(), folder->first);
-        folders_.erase(folder);
-    }
-
-    void Expire() {
-        std::lock_guard lock(lock_);
-        auto now = Clock::now();
-        bool dropped = false;
-        for (auto it = folders_.begin(); it != folders_.end();) {
-            auto next = std::next(it);
-            if (now - it->second.Used >= keepFor_) {
-                Drop(it);
-                dropped = true;
-            }
-            it = next;
-        }
-        if (dropped) {
-            ::malloc_trim(0); // a large listing's memory goes back to the system
-        }
-        if (!folders_.empty()) {
-            expiry_.CallAt(LeastRecentlyUsed()->second.Used + keepFor_);
-        }
-    }
-
-    std::mutex lock_;
     UniqueFd notify_;
-    std::unordered_map<int, Folder> folders_;
-    std::chrono::milliseconds keepFor_ = std::chrono::seconds(10);
-    // When it fires, the listings not asked for during the keep time are forgotten.
-    ExpiryTimer expiry_{[this] { Expire(); }};
+    KeptCache<int, Folder> folders_{
+        MostFolders, SIZE_MAX, [this](int watch) { ::inotify_rm_watch(notify_.Get(), watch); }};
 };
 
 } // namespace

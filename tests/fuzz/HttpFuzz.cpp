@@ -6,6 +6,7 @@
 #include "http/ByteRange.h"
 #include "http/RequestFraming.h"
 #include "http/clsHTTP.h"
+#include "platform/ProcessSettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +62,12 @@ void CheckRange(std::string_view value, int64_t size) {
 }
 
 } // namespace
+
+// The server's process-wide settings, as its start-up makes them.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    SetProcessWide();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PrepareOnce();

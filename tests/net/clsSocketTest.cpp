@@ -388,6 +388,26 @@ TEST_F(SocketTest, BlocksOfAFileGoOutLikeSentData) {
     EXPECT_EQ(e.Source(), "clsSocket.SendData");
 }
 
+// A block of a file for a peer that has gone fails the send; sendfile cannot be told
+// MSG_NOSIGNAL, so this needs the process-wide settings made at start-up.
+TEST_F(SocketTest, AFileForAPeerThatHasGoneFailsTheSend) {
+    StartServer();
+    int peer = RawClient();
+    testing::TempFolder dir;
+    int file = open(dir.Write("f.bin", std::string(4096, 'f')).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    linger hard{1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(peer);
+    raw.pop_back();
+    clsSocket& s = *accepted[0];
+    for (const char* send : {"reset", "after the reset"}) {
+        Error e = Failure([&] { s.SendFileData(file, 0, 4096); });
+        EXPECT_EQ(e.Source(), "clsSocket.SendData") << send;
+    }
+    close(file);
+}
+
 TEST_F(SocketTest, GetDataAndPeekDataTakeTextNumbersAndParts) {
     StartServer();
     int peer = RawClient();
