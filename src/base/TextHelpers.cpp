@@ -58,4 +58,17 @@ void ReturnSpare(std::string& text, size_t spare) {
     }
 }
 
+std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
+    std::vector<std::string_view> parts;
+    parts.reserve(8); // a request line's fields, or a browser's header lines
+    for (;;) {
+        size_t at = text.find(separator);
+        parts.push_back(text.substr(0, at));
+        if (at == std::string_view::npos) {
+            return parts;
+        }
+        text.remove_prefix(at + separator.size());
+    }
+}
+
 } // namespace quenloft

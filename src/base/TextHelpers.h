@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quenloft {
 
@@ -18,6 +19,8 @@ std::string GetFolder(std::string_view fileName);
 std::string LeftOfLast(std::string_view text, std::string_view find, int32_t start, int32_t skip);
 // Text itself, or its first maxLength - 3 characters and "..." when it is longer.
 std::string ShortenText(std::string_view text, int32_t maxLength);
+// The parts of `text` between separators, as views of it; an empty text is one empty part.
+std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator);
 // Text without the spaces and tabs at its ends.
 std::string_view TrimSpace(std::string_view text);
 // Gives back the memory of a text that once grew large, keeping at most `spare` bytes

@@ -13,20 +13,6 @@ namespace {
 
 constexpr std::string_view CrLf = "\r\n";
 
-// The parts of `text` between separators, as views of it.
-std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
-    std::vector<std::string_view> parts;
-    parts.reserve(8); // a request line's fields, or a browser's header lines
-    for (;;) {
-        size_t at = text.find(separator);
-        parts.push_back(text.substr(0, at));
-        if (at == std::string_view::npos) {
-            return parts;
-        }
-        text.remove_prefix(at + separator.size());
-    }
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }

@@ -1,6 +1,7 @@
 // Target mapping; see TargetMapping.h.
 #include "http/TargetMapping.h"
 
+#include "base/TextHelpers.h"
 #include "http/URLCoding.h"
 #include "platform/Files.h"
 #include "platform/Folder.h"
@@ -9,26 +10,17 @@ namespace quenloft {
 
 namespace {
 
-// Whether a segment of `path` (a part between "/") is a hidden name.
-bool HoldsHiddenSegment(std::string_view path) {
-    for (size_t at = 0;; ++at) {
-        size_t end = path.find('/', at);
-        if (files::IsHiddenName(path.substr(at, end - at))) {
-            return true;
-        }
-        if (end == std::string_view::npos) {
-            return false;
-        }
-        at = end;
-    }
-}
-
 // The local path for a target's path part, or empty when it is refused.
 std::string LocalPath(std::string_view root, std::string_view path, bool plusAsSpace) {
     std::string decoded = plusAsSpace ? DecodeURL(path) : DecodePath(path);
-    // A hidden name hides what lies below it too; "." and ".." are among them.
-    if (decoded.find('\0') != std::string::npos || HoldsHiddenSegment(decoded)) {
+    if (decoded.find('\0') != std::string::npos) {
         return {};
+    }
+    // A hidden name hides what lies below it too; "." and ".." are among them.
+    for (std::string_view segment : SplitAt(decoded, "/")) {
+        if (files::IsHiddenName(segment)) {
+            return {};
+        }
     }
     return (root == "/" ? std::string() : std::string(root)) + decoded;
 }
